@@ -1,0 +1,42 @@
+// A reader backend moves FeliCa frames between the library and one card; it knows nothing of
+// services or blocks. Backends: the simulated reader, PC/SC readers, libnfc devices.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "felica/errors.h"
+#include "felica/types.h"
+
+namespace felica {
+
+// The outcome of one frame exchange: the card's response frame (with its LEN byte) or the
+// reason there is none.
+struct Transfer {
+    RwError error = RwError::none;
+    Bytes response;
+
+    bool ok() const { return error == RwError::none; }
+};
+
+class ReaderBackend {
+public:
+    virtual ~ReaderBackend() = default;
+
+    // Human-readable name of the reader, for trace lines.
+    virtual std::string name() const = 0;
+    // The most blocks one read command may ask for through this reader.
+    virtual int max_blocks_per_read() const = 0;
+    // Time the reader adds to each command beyond the card's own response time.
+    virtual std::chrono::microseconds overhead() const = 0;
+
+    // Sends a polling frame and returns the card's answer; readers that poll with their own
+    // command build it from this frame.
+    virtual Transfer poll(ByteView polling_frame, std::chrono::microseconds timeout) = 0;
+    // Sends one command frame to the polled card and waits at most `timeout` for its answer.
+    virtual Transfer exchange(ByteView frame, std::chrono::microseconds timeout) = 0;
+    // Releases the reader. Called once; the backend is destroyed afterwards.
+    virtual void close() = 0;
+};
+
+}  // namespace felica

@@ -1,0 +1,63 @@
+// The library over reader backends: sessions, polling, chunked reads with bounded waits,
+// and the error types of the last failure.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "felica/errors.h"
+#include "felica/library.h"
+#include "felica/reader_backend.h"
+
+namespace felica {
+
+// Opens the reader a session should use, or says why there is none.
+struct OpenedReader {
+    std::unique_ptr<ReaderBackend> backend;  // null on failure
+    RwError error = RwError::none;
+    std::string reason;  // why opening failed, for the diagnostic log
+};
+using ReaderOpener = std::function<OpenedReader()>;
+
+// Receives one diagnostic line of the library (why a reader could not be opened, …).
+using DiagnosticSink = std::function<void(std::string_view)>;
+
+class ReaderLibrary final : public Library {
+public:
+    explicit ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics = {});
+    ~ReaderLibrary() override;
+
+    bool initialize_library() override;
+    bool open_reader_writer_auto() override;
+    bool polling_and_get_card_information(const PollingRecord& polling, Byte& number_of_cards,
+                                          const CardInformationRecord& card) override;
+    bool read_block_without_encryption(const ReadRequestRecord& request,
+                                       const ReadResultRecord& result) override;
+    bool get_last_error_types(std::int32_t& felica_error_type,
+                              std::int32_t& rw_error_type) override;
+    bool close_reader_writer() override;
+    bool dispose_library() override;
+
+    // Blocks per read command the session currently uses (halved on "number of blocks out
+    // of range"); 0 without an open reader.
+    int blocks_per_read() const;
+
+private:
+    bool fail(RwError rw, std::int32_t felica = 0);
+    void diagnose(std::string_view line) const;
+
+    ReaderOpener opener_;
+    DiagnosticSink diagnostics_;
+    bool initialized_ = false;
+    std::unique_ptr<ReaderBackend> reader_;
+    int blocks_per_read_ = 0;
+    std::optional<Idm> polled_idm_;
+    Pmm polled_pmm_{};
+    std::int32_t last_felica_error_ = 0;
+    RwError last_rw_error_ = RwError::none;
+};
+
+}  // namespace felica

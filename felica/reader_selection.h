@@ -1,0 +1,23 @@
+// Chooses the reader from the VIRUDE_READER setting:
+//   sim                 the built-in demo card on the simulated reader
+//   sim:PATH            a card image file on the simulated reader
+//   pcsc[:NAME]         a PC/SC reader (NAME: part of the reader's name)
+//   libnfc[:CONNSTRING] a libnfc device
+//   unset or empty      the first real reader found
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "felica/reader_library.h"
+
+namespace felica {
+
+inline constexpr const char* kReaderVariable = "VIRUDE_READER";
+
+// Opens the reader the setting names; never throws.
+OpenedReader open_reader(const std::optional<std::string>& setting);
+// The opener the program uses: reads VIRUDE_READER at each open.
+ReaderOpener reader_opener_from_environment();
+
+}  // namespace felica
