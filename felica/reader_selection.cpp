@@ -1,1 +1,106 @@
-// placeholder
+#include "felica/reader_selection.h"
+
+#include <cstdlib>
+#include <variant>
+
+#include "felica/card_image_file.h"
+#include "felica/sim_reader.h"
+
+namespace felica {
+namespace {
+
+constexpr std::string_view kExpected = "expected sim, sim:PATH, pcsc[:NAME] or libnfc[:CONNSTRING]";
+
+// The setting as it may be shown in a diagnostic line: control characters escaped.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+OpenedReader failure(RwError error, std::string reason) {
+    return {nullptr, error, std::move(reason)};
+}
+
+OpenedReader open_simulated(std::string_view path) {
+    if (path.empty()) {
+        return {std::make_unique<SimReader>(std::make_shared<SimulatedCard>(demo_card())),
+                RwError::none,
+                {}};
+    }
+    auto loaded = load_card_image(std::string(path));
+    if (auto* message = std::get_if<std::string>(&loaded)) {
+        return failure(RwError::reader_setting, *message);
+    }
+    auto& card = std::get<LoadedCard>(loaded);
+    return {std::make_unique<SimReader>(
+                std::make_shared<SimulatedCard>(std::move(card.image), card.faults)),
+            RwError::none,
+            {}};
+}
+
+// Is `setting` the word `kind`, alone or followed by ":" and an argument?
+bool names(std::string_view setting, std::string_view kind, std::string_view& argument,
+           bool& has_argument) {
+    if (setting.substr(0, kind.size()) != kind) {
+        return false;
+    }
+    const std::string_view rest = setting.substr(kind.size());
+    if (rest.empty()) {
+        has_argument = false;
+        argument = {};
+        return true;
+    }
+    if (rest.front() != ':') {
+        return false;
+    }
+    has_argument = true;
+    argument = rest.substr(1);
+    return true;
+}
+
+}  // namespace
+
+OpenedReader open_reader(const std::optional<std::string>& setting) {
+    if (!setting || setting->empty()) {
+        return failure(RwError::no_reader, "no reader found (this build finds no real readers)");
+    }
+    const std::string_view value = *setting;
+    std::string_view argument;
+    bool has_argument = false;
+    if (names(value, "sim", argument, has_argument)) {
+        if (has_argument && argument.empty()) {
+            return failure(RwError::reader_setting,
+                           std::string(kReaderVariable) + "=sim: names no card image file");
+        }
+        return open_simulated(argument);
+    }
+    if (names(value, "pcsc", argument, has_argument)) {
+        return failure(RwError::no_reader, "PC/SC readers are not supported by this build");
+    }
+    if (names(value, "libnfc", argument, has_argument)) {
+        return failure(RwError::no_reader, "libnfc devices are not supported by this build");
+    }
+    return failure(RwError::reader_setting, "unknown " + std::string(kReaderVariable) +
+                                                " value \"" + printable(value) + "\" (" +
+                                                std::string(kExpected) + ")");
+}
+
+ReaderOpener reader_opener_from_environment() {
+    return [] {
+        const char* value = std::getenv(kReaderVariable);
+        return open_reader(value ? std::optional<std::string>(value) : std::nullopt);
+    };
+}
+
+}  // namespace felica
