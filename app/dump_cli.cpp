@@ -1,1 +1,192 @@
-// placeholder
+// virude-dump's options, output and exit codes.
+#include "app/dump_cli.h"
+
+#include <exception>
+#include <ostream>
+#include <utility>
+
+#include "card/trace.h"
+#include "felica/reader_library.h"
+#include "felica/reader_selection.h"
+
+#ifndef VIRUDE_VERSION
+#define VIRUDE_VERSION "unknown"
+#endif
+
+namespace dump_cli {
+
+namespace {
+
+// Writes the text's bytes unchanged (UTF-8 in, UTF-8 out).
+void write(std::ostream& out, std::string_view text) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void write_line(std::ostream& out, std::string_view text) {
+    write(out, text);
+    out.put('\n');
+}
+
+// Puts the previous trace sink back when the run ends.
+class TraceSinkScope {
+  public:
+    explicit TraceSinkScope(card::TraceSink sink)
+        : previous_(card::set_trace_sink(std::move(sink))) {}
+    ~TraceSinkScope() { card::set_trace_sink(std::move(previous_)); }
+    TraceSinkScope(const TraceSinkScope&) = delete;
+    TraceSinkScope& operator=(const TraceSinkScope&) = delete;
+
+  private:
+    card::TraceSink previous_;
+};
+
+}  // namespace
+
+std::variant<Options, std::string> parse_arguments(std::span<const std::string_view> arguments) {
+    Options options;
+    for (std::string_view argument : arguments) {
+        if (argument == "--trace") {
+            options.trace = true;
+        } else if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument.starts_with("-")) {
+            return "unknown option '" + std::string(argument) + "'";
+        } else {
+            return "unexpected argument '" + std::string(argument) + "'";
+        }
+    }
+    return options;
+}
+
+std::string usage_text() {
+    return "Usage: virude-dump [--trace] [--help] [--version]\n"
+           "\n"
+           "Reads the card on the reader once and prints the four services as hex dumps:\n"
+           "each service's caption, then one line per block.\n"
+           "\n"
+           "Options:\n"
+           "  --trace    print trace and reader diagnostic lines on stderr\n"
+           "  --help     print this help and exit\n"
+           "  --version  print the version and exit\n"
+           "\n"
+           "The reader comes from the environment variable VIRUDE_READER:\n"
+           "  sim                  the built-in demo card on a simulated reader\n"
+           "  sim:PATH             the card image file PATH (JSON) on a simulated reader\n"
+           "  pcsc[:NAME]          a PC/SC reader (NAME: part of the reader's name)\n"
+           "  libnfc[:CONNSTRING]  a libnfc device\n"
+           "  (unset or empty)     the first reader found\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  the card was read\n"
+           "  1  internal error\n"
+           "  2  bad usage\n"
+           "  3  no reader\n"
+           "  4  no card on the reader\n"
+           "  5  read error\n";
+}
+
+std::string version_text() {
+    return std::string("virude-dump ") + VIRUDE_VERSION;
+}
+
+void RecordingView::set_message(std::string_view text) {
+    message_ = text;
+}
+
+void RecordingView::set_box_text(card::OutputBox box, std::string_view text) {
+    boxes_[box] = std::string(text);
+}
+
+std::optional<std::string> RecordingView::box_text(card::OutputBox box) const {
+    const auto found = boxes_.find(box);
+    if (found == boxes_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void print_boxes(std::ostream& out, const RecordingView& view) {
+    for (const card::PlannedService& row : card::kServicePlan) {
+        write_line(out, card::box_caption(row.box));
+        const auto text = view.box_text(row.box);
+        if (!text || text->empty()) {
+            continue;
+        }
+        // CR LF (the window's line break) becomes LF; the last line gets one too.
+        std::string_view rest = *text;
+        while (true) {
+            const auto end = rest.find("\r\n");
+            write_line(out, rest.substr(0, end));
+            if (end == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(end + 2);
+        }
+    }
+}
+
+int exit_code(card::ClickOutcome outcome) {
+    switch (outcome) {
+        case card::ClickOutcome::success:
+            return kExitSuccess;
+        case card::ClickOutcome::no_reader:
+            return kExitNoReader;
+        case card::ClickOutcome::no_card:
+            return kExitNoCard;
+        case card::ClickOutcome::read_error:
+            return kExitReadError;
+    }
+    return kExitInternalError;
+}
+
+int run(std::span<const std::string_view> arguments, std::ostream& out, std::ostream& err) {
+    const auto parsed = parse_arguments(arguments);
+    if (const auto* problem = std::get_if<std::string>(&parsed)) {
+        write_line(err, "virude-dump: " + *problem);
+        write(err, usage_text());
+        return kExitUsage;
+    }
+    const Options& options = std::get<Options>(parsed);
+    if (options.help) {
+        write(out, usage_text());
+        return kExitSuccess;
+    }
+    if (options.version) {
+        write_line(out, version_text());
+        return kExitSuccess;
+    }
+
+    try {
+        card::TraceSink trace_sink;
+        felica::DiagnosticSink diagnostics;
+        if (options.trace) {
+            trace_sink = [&err](std::string_view line) {
+                write_line(err, line);
+                err.flush();
+            };
+            diagnostics = trace_sink;
+        }
+        const TraceSinkScope trace_scope(trace_sink);
+
+        RecordingView view;
+        card::ClickOutcome outcome;
+        {
+            felica::ReaderLibrary library(felica::reader_opener_from_environment(), diagnostics);
+            outcome = card::Command_Click(library, view);
+        }
+
+        print_boxes(out, view);
+        out.flush();
+        if (!view.message().empty()) {
+            write_line(err, view.message());
+        }
+        return exit_code(outcome);
+    } catch (const std::exception& error) {
+        write_line(err, std::string("virude-dump: ") + error.what());
+        return kExitInternalError;
+    }
+}
+
+}  // namespace dump_cli

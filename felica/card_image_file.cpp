@@ -1,1 +1,330 @@
-// placeholder
+#include "felica/card_image_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace felica {
+namespace {
+
+using nlohmann::json;
+
+// A problem with the image; caught at the top and turned into the one-line message.
+struct ImageError {
+    std::string what;
+};
+
+std::optional<Byte> hex_digit(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<Byte>(c - '0');
+    }
+    if (c >= 'a' && c <= 'f') {
+        return static_cast<Byte>(c - 'a' + 10);
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<Byte>(c - 'A' + 10);
+    }
+    return std::nullopt;
+}
+
+// Exactly `length` bytes of hex, either case; spaces may separate whole bytes ("01 2E").
+std::optional<Bytes> parse_hex(std::string_view text, std::size_t length) {
+    Bytes bytes;
+    std::optional<Byte> high;
+    for (const char c : text) {
+        if (c == ' ') {
+            if (high) {
+                return std::nullopt;  // a space inside a byte
+            }
+            continue;
+        }
+        const auto digit = hex_digit(c);
+        if (!digit) {
+            return std::nullopt;
+        }
+        if (high) {
+            bytes.push_back(static_cast<Byte>((*high << 4) | *digit));
+            high.reset();
+        } else {
+            high = digit;
+        }
+    }
+    if (high || bytes.size() != length) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+template <std::size_t N>
+std::array<Byte, N> hex_field(const json& value, const std::string& name) {
+    const std::string problem = '"' + name + "\" must be " + std::to_string(2 * N) + " hex digits";
+    if (!value.is_string()) {
+        throw ImageError{problem};
+    }
+    const auto bytes = parse_hex(value.get_ref<const std::string&>(), N);
+    if (!bytes) {
+        throw ImageError{problem};
+    }
+    std::array<Byte, N> out{};
+    std::copy(bytes->begin(), bytes->end(), out.begin());
+    return out;
+}
+
+std::optional<std::uint16_t> service_code_of(std::string_view text) {
+    const auto bytes = parse_hex(text, 2);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(((*bytes)[0] << 8) | (*bytes)[1]);
+}
+
+std::string hex4(std::uint16_t code) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(4, '0');
+    for (int i = 3; i >= 0; --i) {
+        text[static_cast<std::size_t>(i)] = kDigits[code & 0x0F];
+        code = static_cast<std::uint16_t>(code >> 4);
+    }
+    return text;
+}
+
+void reject_unknown_keys(const json& object, std::initializer_list<std::string_view> known,
+                         const std::string& where) {
+    for (const auto& item : object.items()) {
+        bool found = false;
+        for (const std::string_view key : known) {
+            found = found || item.key() == key;
+        }
+        if (!found) {
+            throw ImageError{"unknown key \"" + item.key() + "\"" + where};
+        }
+    }
+}
+
+std::map<std::uint16_t, std::vector<Block>> parse_services(const json& services) {
+    if (!services.is_object()) {
+        throw ImageError{"\"services\" must be an object of service code to blocks"};
+    }
+    std::map<std::uint16_t, std::vector<Block>> out;
+    for (const auto& item : services.items()) {
+        const auto code = service_code_of(item.key());
+        if (!code) {
+            throw ImageError{"service code \"" + item.key() + "\" must be 4 hex digits"};
+        }
+        const std::string name = "service " + hex4(*code);
+        if (out.count(*code) != 0) {
+            throw ImageError{name + " appears twice"};
+        }
+        const json& blocks = item.value();
+        if (!blocks.is_array() || blocks.empty()) {
+            throw ImageError{name + " must be a non-empty array of blocks"};
+        }
+        // Block numbers in a read are at most 16 bits.
+        if (blocks.size() > 0x10000) {
+            throw ImageError{name + " has more than 65536 blocks"};
+        }
+        std::vector<Block> data;
+        data.reserve(blocks.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            const json& block = blocks[i];
+            const auto bytes = block.is_string()
+                                   ? parse_hex(block.get_ref<const std::string&>(), kBlockSize)
+                                   : std::nullopt;
+            if (!bytes) {
+                throw ImageError{name + " block " + std::to_string(i) +
+                                 " must be 32 hex digits (16 bytes)"};
+            }
+            Block b{};
+            std::copy(bytes->begin(), bytes->end(), b.begin());
+            data.push_back(b);
+        }
+        out.emplace(*code, std::move(data));
+    }
+    return out;
+}
+
+CardFaults parse_faults(const json& faults) {
+    if (!faults.is_object()) {
+        throw ImageError{"\"faults\" must be an object"};
+    }
+    reject_unknown_keys(faults, {"removed_after", "silent", "garble", "sf1"}, " in \"faults\"");
+    CardFaults out;
+    if (const auto it = faults.find("removed_after"); it != faults.end()) {
+        if (!it->is_number_integer() || it->get<long long>() < 0 ||
+            it->get<long long>() > 1'000'000'000) {
+            throw ImageError{"\"removed_after\" must be a whole number of exchanges, 0 or more"};
+        }
+        out.removed_after = static_cast<int>(it->get<long long>());
+    }
+    if (const auto it = faults.find("silent"); it != faults.end()) {
+        if (!it->is_boolean()) {
+            throw ImageError{"\"silent\" must be true or false"};
+        }
+        out.silent = it->get<bool>();
+    }
+    if (const auto it = faults.find("garble"); it != faults.end()) {
+        static const std::map<std::string, Garble> kGarbles{
+            {"none", Garble::none},
+            {"truncate", Garble::truncate},
+            {"wrong_length", Garble::wrong_length},
+            {"wrong_response_code", Garble::wrong_response_code},
+            {"wrong_idm", Garble::wrong_idm},
+            {"wrong_block_count", Garble::wrong_block_count},
+        };
+        const auto found = it->is_string() ? kGarbles.find(it->get<std::string>()) : kGarbles.end();
+        if (found == kGarbles.end()) {
+            throw ImageError{
+                "\"garble\" must be one of none, truncate, wrong_length, wrong_response_code, "
+                "wrong_idm, wrong_block_count"};
+        }
+        out.garble = found->second;
+    }
+    if (const auto it = faults.find("sf1"); it != faults.end()) {
+        static const std::map<std::string, Sf1Encoding> kEncodings{
+            {"index", Sf1Encoding::element_index},
+            {"bitmask", Sf1Encoding::bitmask},
+            {"ff", Sf1Encoding::ff},
+        };
+        const auto found =
+            it->is_string() ? kEncodings.find(it->get<std::string>()) : kEncodings.end();
+        if (found == kEncodings.end()) {
+            throw ImageError{"\"sf1\" must be one of index, bitmask, ff"};
+        }
+        out.sf1_encoding = found->second;
+    }
+    return out;
+}
+
+LoadedCard parse_document(const json& document) {
+    if (!document.is_object()) {
+        throw ImageError{"the top level must be a JSON object"};
+    }
+    reject_unknown_keys(document,
+                        {"idm", "pmm", "system_code", "block_limit", "services", "faults"}, "");
+    for (const char* required : {"idm", "pmm", "services"}) {
+        if (!document.contains(required)) {
+            throw ImageError{std::string("\"") + required + "\" is missing"};
+        }
+    }
+    LoadedCard card;
+    card.image.idm = hex_field<8>(document["idm"], "idm");
+    card.image.pmm = hex_field<8>(document["pmm"], "pmm");
+    if (const auto it = document.find("system_code"); it != document.end()) {
+        const auto code =
+            it->is_string() ? service_code_of(it->get_ref<const std::string&>()) : std::nullopt;
+        if (!code) {
+            throw ImageError{"\"system_code\" must be 4 hex digits"};
+        }
+        card.image.system_code = *code;
+    }
+    if (const auto it = document.find("block_limit"); it != document.end()) {
+        if (!it->is_number_integer() || it->get<long long>() < 1 ||
+            it->get<long long>() > kMaxBlocksPerFrame) {
+            throw ImageError{"\"block_limit\" must be a whole number from 1 to 15"};
+        }
+        card.image.block_limit = static_cast<int>(it->get<long long>());
+    }
+    card.image.services = parse_services(document["services"]);
+    if (const auto it = document.find("faults"); it != document.end()) {
+        card.faults = parse_faults(*it);
+    }
+    return card;
+}
+
+// nlohmann keeps the last of two equal keys without a word; an image with a key twice is
+// almost certainly a copy-and-paste slip, so the parser callback refuses it.
+class DuplicateKeyCheck {
+  public:
+    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+                keys_->emplace_back();
+                break;
+            case json::parse_event_t::object_end:
+                keys_->pop_back();
+                break;
+            case json::parse_event_t::key: {
+                const auto& key = parsed.get_ref<const std::string&>();
+                if (!keys_->back().insert(key).second) {
+                    throw ImageError{"key \"" + key + "\" appears twice"};
+                }
+                break;
+            }
+            default:
+                break;
+        }
+        return true;
+    }
+
+  private:
+    // Shared because nlohmann copies the callback.
+    std::shared_ptr<std::vector<std::set<std::string>>> keys_ =
+        std::make_shared<std::vector<std::set<std::string>>>();
+};
+
+std::string without_exception_tag(const char* what) {
+    // "[json.exception.parse_error.101] parse error at line 2, ..." → "parse error at ..."
+    std::string_view text(what);
+    if (!text.empty() && text.front() == '[') {
+        const auto end = text.find("] ");
+        if (end != std::string_view::npos) {
+            text.remove_prefix(end + 2);
+        }
+    }
+    return std::string(text);
+}
+
+}  // namespace
+
+std::variant<LoadedCard, std::string> parse_card_image(const std::string& json_text,
+                                                       const std::string& origin) {
+    const std::string prefix = "card image " + origin + ": ";
+    try {
+        const json document = json::parse(json_text, DuplicateKeyCheck{});
+        return parse_document(document);
+    } catch (const ImageError& error) {
+        return prefix + error.what;
+    } catch (const json::parse_error& error) {
+        return prefix + "invalid JSON: " + without_exception_tag(error.what());
+    } catch (const std::exception& error) {
+        return prefix + error.what();
+    } catch (...) {
+        return prefix + "unreadable";
+    }
+}
+
+std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
+    const std::string prefix = "card image " + path + ": ";
+    try {
+        errno = 0;
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                             &std::fclose);
+        if (!file) {
+            return prefix + "cannot open (" + std::strerror(errno) + ")";
+        }
+        std::string text;
+        char buffer[4096];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+            text.append(buffer, got);
+        }
+        if (std::ferror(file.get())) {
+            return prefix + "cannot read (" + std::strerror(errno) + ")";
+        }
+        return parse_card_image(text, path);
+    } catch (const std::exception& error) {
+        return prefix + error.what();
+    }
+}
+
+}  // namespace felica
