@@ -43,7 +43,7 @@ ClickOutcome Command_Click(felica::Library& library, ReadView& view) {
         };
         if (!TULMNorv(library, view, idm, service_code_list, row.blocks, box_name(row.box))) {
             // The failed read already ended the session; nothing is left to close.
-            break;
+            return ClickOutcome::read_error;
         }
     }
 

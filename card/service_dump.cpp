@@ -44,7 +44,7 @@ std::string render_dump(std::span<const std::uint8_t> block_data, int blocks) {
         text += ":\t";
         for (std::uint8_t byte : block_data.subspan(j * kBlockSize, kBlockSize)) {
             text += kHexDigits[byte >> 4];
-            text += kHexDigits[byte & 0x07];
+            text += kHexDigits[byte & 0x0F];
         }
     }
     return text;
