@@ -1,0 +1,390 @@
+#include "felica/reader_library.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+#include "felica/sim_card.h"
+#include "felica/timeouts.h"
+
+namespace felica {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+const Idm kIdm = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+const Pmm kPmm = {0x00, 0xF1, 0x00, 0x00, 0x00, 0x4B, 0x43, 0x00};
+
+// What a test sees of the reader: every frame sent and its timeout.
+struct ReaderLog {
+    std::vector<Bytes> frames;
+    std::vector<std::chrono::microseconds> timeouts;
+    bool closed = false;
+};
+
+// A reader that hands each frame to a simulated card, or answers from a script when one is
+// queued (for answers no well-behaved card would give).
+class RecordingReader final : public ReaderBackend {
+  public:
+    RecordingReader(std::shared_ptr<SimulatedCard> card, std::shared_ptr<ReaderLog> log,
+                    std::shared_ptr<std::deque<Transfer>> script, int limit)
+        : card_(std::move(card)), log_(std::move(log)), script_(std::move(script)), limit_(limit) {}
+
+    std::string name() const override { return "recording reader"; }
+    int max_blocks_per_read() const override { return limit_; }
+    std::chrono::microseconds overhead() const override { return {}; }
+    Transfer poll(ByteView frame, std::chrono::microseconds timeout) override {
+        return exchange(frame, timeout);
+    }
+    Transfer exchange(ByteView frame, std::chrono::microseconds timeout) override {
+        log_->frames.emplace_back(frame.begin(), frame.end());
+        log_->timeouts.push_back(timeout);
+        if (!script_->empty()) {
+            Transfer next = script_->front();
+            script_->pop_front();
+            return next;
+        }
+        auto answer = card_->respond(frame);
+        if (!answer) {
+            return {card_->removed() ? RwError::card_removed : RwError::timeout, {}};
+        }
+        return {RwError::none, *answer};
+    }
+    void close() override { log_->closed = true; }
+
+  private:
+    std::shared_ptr<SimulatedCard> card_;
+    std::shared_ptr<ReaderLog> log_;
+    std::shared_ptr<std::deque<Transfer>> script_;
+    int limit_;
+};
+
+CardImage test_card(int block_limit) {
+    CardImage image;
+    image.idm = kIdm;
+    image.pmm = kPmm;
+    image.block_limit = block_limit;
+    const std::pair<std::uint16_t, int> services[] = {
+        {0x008B, 1}, {0x090F, 20}, {0x108F, 3}, {0x10CB, 2}};
+    for (auto [code, count] : services) {
+        for (int b = 0; b < count; ++b) {
+            Block block{};
+            for (int i = 0; i < 16; ++i) {
+                block[i] = static_cast<Byte>((code >> 4) + b * 16 + i);
+            }
+            image.services[code].push_back(block);
+        }
+    }
+    return image;
+}
+
+// One session of the library against one card, with the records the read command uses.
+struct Session {
+    explicit Session(int card_limit, int reader_limit = kMaxBlocksPerFrame)
+        : card(std::make_shared<SimulatedCard>(test_card(card_limit))),
+          log(std::make_shared<ReaderLog>()),
+          script(std::make_shared<std::deque<Transfer>>()),
+          library(
+              [this, reader_limit] {
+                  ++opens;
+                  return OpenedReader{
+                      std::make_unique<RecordingReader>(card, log, script, reader_limit),
+                      RwError::none,
+                      {}};
+              },
+              [this](std::string_view line) { diagnostics.emplace_back(line); }) {}
+
+    bool open_and_poll() {
+        const Byte system_code[2] = {0x80, 0x2B};
+        Byte cards = 0;
+        return library.initialize_library() && library.open_reader_writer_auto() &&
+               library.polling_and_get_card_information({system_code, 0}, cards, {idm, pmm});
+    }
+
+    // Reads blocks 0 … count − 1 of one service; on success `data` holds them.
+    bool read(std::uint16_t service, int count) {
+        Byte list[40];
+        for (int k = 0; k < 20; ++k) {
+            list[2 * k] = 0x80;
+            list[2 * k + 1] = static_cast<Byte>(k);
+        }
+        const Byte services[2] = {static_cast<Byte>(service & 0xFF),
+                                  static_cast<Byte>(service >> 8)};
+        data.assign(320, 0);
+        return library.read_block_without_encryption(
+            {idm, 1, services, static_cast<Byte>(count), list},
+            {std::span<Byte, 1>(&sf1, 1), std::span<Byte, 1>(&sf2, 1),
+             std::span<Byte, 1>(&result_count, 1), data});
+    }
+
+    bool read_plan() {
+        return read(0x008B, 1) && read(0x090F, 20) && read(0x108F, 3) && read(0x10CB, 2);
+    }
+
+    std::pair<std::int32_t, std::int32_t> errors() {
+        std::int32_t felica = -1;
+        std::int32_t rw = -1;
+        library.get_last_error_types(felica, rw);
+        return {felica, rw};
+    }
+
+    std::shared_ptr<SimulatedCard> card;
+    std::shared_ptr<ReaderLog> log;
+    std::shared_ptr<std::deque<Transfer>> script;
+    std::vector<std::string> diagnostics;
+    int opens = 0;
+    ReaderLibrary library;
+    Byte idm[8] = {};
+    Byte pmm[8] = {};
+    Byte sf1 = 0xEE, sf2 = 0xEE, result_count = 0xEE;
+    Bytes data;
+};
+
+Bytes frame(std::initializer_list<Byte> head, int blocks_from, int blocks) {
+    Bytes out(head);
+    for (int k = blocks_from; k < blocks_from + blocks; ++k) {
+        out.push_back(0x80);
+        out.push_back(static_cast<Byte>(k));
+    }
+    return out;
+}
+
+TEST(ReaderLibrary, ReadsThePlanInSixExchangesWithExactFrames) {
+    Session s(15);
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_THAT(s.idm, ElementsAreArray(kIdm));
+    EXPECT_THAT(s.pmm, ElementsAreArray(kPmm));
+    ASSERT_TRUE(s.read_plan());
+
+#define IDM 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08
+    const std::vector<Bytes> expected = {
+        {0x06, 0x00, 0x80, 0x2B, 0x00, 0x00},
+        frame({0x10, 0x06, IDM, 0x01, 0x8B, 0x00, 0x01}, 0, 1),
+        frame({0x2C, 0x06, IDM, 0x01, 0x0F, 0x09, 0x0F}, 0, 15),
+        frame({0x18, 0x06, IDM, 0x01, 0x0F, 0x09, 0x05}, 15, 5),
+        frame({0x14, 0x06, IDM, 0x01, 0x8F, 0x10, 0x03}, 0, 3),
+        frame({0x12, 0x06, IDM, 0x01, 0xCB, 0x10, 0x02}, 0, 2),
+    };
+#undef IDM
+    EXPECT_EQ(s.log->frames, expected);
+    // The last read was 0x10CB: its two blocks, then untouched zeros.
+    EXPECT_EQ(s.data[0], 0x0C);
+    EXPECT_EQ(s.data[16], 0x1C);
+    EXPECT_EQ(s.data[32], 0);
+    EXPECT_EQ(s.result_count, 2);
+    EXPECT_EQ(s.sf1, 0);
+    EXPECT_EQ(s.sf2, 0);
+}
+
+TEST(ReaderLibrary, JoinsChunksInBlockOrder) {
+    Session s(4);
+    ASSERT_TRUE(s.open_and_poll());
+    ASSERT_TRUE(s.read(0x090F, 20));
+    for (int b = 0; b < 20; ++b) {
+        EXPECT_EQ(s.data[16 * b], static_cast<Byte>(0x90 + 16 * b)) << "block " << b;
+    }
+}
+
+TEST(ReaderLibrary, HalvesTheChunkOnBlocksOutOfRangeAndKeepsIt) {
+    struct Case {
+        int card_limit;
+        std::size_t exchanges;
+        int kept;
+    };
+    // 8: 090F asks 15 (A2), then 8 + 8 + 4.  1: 090F asks 15, 8, 4, 2 (A2 each), then 20 × 1,
+    // and 108F, 10CB one block at a time.
+    for (const Case c : {Case{15, 6, 15}, Case{8, 8, 8}, Case{1, 31, 1}}) {
+        Session s(c.card_limit);
+        ASSERT_TRUE(s.open_and_poll());
+        ASSERT_TRUE(s.read_plan()) << "card limit " << c.card_limit;
+        EXPECT_EQ(s.log->frames.size(), c.exchanges) << "card limit " << c.card_limit;
+        EXPECT_EQ(s.library.blocks_per_read(), c.kept);
+    }
+}
+
+TEST(ReaderLibrary, StartsFromTheReadersLimit) {
+    Session s(15, 14);
+    ASSERT_TRUE(s.open_and_poll());
+    ASSERT_TRUE(s.read(0x090F, 20));
+    ASSERT_EQ(s.log->frames.size(), 3u);
+    EXPECT_EQ(s.log->frames[1][13], 14);
+    EXPECT_EQ(s.log->frames[2][13], 6);
+}
+
+TEST(ReaderLibrary, WaitsAsLongAsThePmmSays) {
+    Session s(15);
+    ASSERT_TRUE(s.open_and_poll());
+    ASSERT_TRUE(s.read(0x090F, 20));
+    EXPECT_EQ(s.log->timeouts[0], kMinCommandTimeout);                // polling: 3.6 ms
+    EXPECT_EQ(s.log->timeouts[1], std::chrono::microseconds{41086});  // 15 blocks
+    EXPECT_EQ(s.log->timeouts[2], kMinCommandTimeout);                // 5 blocks: 16.9 ms
+}
+
+TEST(ReaderLibrary, RefusesEveryMalformedAnswer) {
+    auto answer = [](std::initializer_list<Byte> head, int data_bytes) {
+        Bytes out = {0};
+        out.insert(out.end(), head);
+        out.resize(out.size() + data_bytes, 0xAA);
+        out[0] = static_cast<Byte>(out.size());
+        return out;
+    };
+#define IDM 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08
+    const Bytes good = answer({0x07, IDM, 0x00, 0x00, 0x03}, 48);
+    Bytes short_len = good;
+    short_len.pop_back();
+    struct Case {
+        Bytes response;
+        RwError error;
+        std::int32_t felica;
+    };
+    const Case cases[] = {
+        {{0x02, 0x07}, RwError::frame_too_short, 0},
+        {short_len, RwError::frame_length_mismatch, 0},
+        {answer({0x05, IDM, 0x00, 0x00, 0x03}, 48), RwError::wrong_response_code, 0},
+        {answer({0x07, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x09, 0x00, 0x00, 0x03}, 48),
+         RwError::wrong_idm, 0},
+        {answer({0x07, IDM, 0x01, 0xA6}, 0), RwError::status_error, 0x01A6},
+        {answer({0x07, IDM, 0xFF, 0xA1}, 0), RwError::status_error, 0xFFA1},
+        {answer({0x07, IDM, 0x00, 0x00, 0x02}, 32), RwError::wrong_block_count, 0},
+        {answer({0x07, IDM, 0x00, 0x00, 0x03}, 47), RwError::wrong_data_length, 0},
+        {answer({0x07, IDM, 0x00, 0x00}, 0), RwError::frame_too_short, 0},
+    };
+#undef IDM
+    for (const Case& c : cases) {
+        Session s(15);
+        ASSERT_TRUE(s.open_and_poll());
+        s.script->push_back({RwError::none, c.response});  // the answer to the 3-block read
+        EXPECT_FALSE(s.read(0x108F, 3)) << to_string(c.error);
+        EXPECT_EQ(s.errors(), std::make_pair(c.felica, static_cast<std::int32_t>(c.error)))
+            << to_string(c.error);
+        EXPECT_EQ(s.data, Bytes(320, 0)) << "no data may be written on " << to_string(c.error);
+    }
+}
+
+TEST(ReaderLibrary, ReportsTheCardsStatusFlags) {
+    Session s(15);
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_FALSE(s.read(0x1234, 1));  // no such service
+    EXPECT_EQ(s.sf1, 0x01);
+    EXPECT_EQ(s.sf2, 0xA6);
+    EXPECT_EQ(s.errors(), std::make_pair(std::int32_t{0x01A6},
+                                         static_cast<std::int32_t>(RwError::status_error)));
+    EXPECT_FALSE(s.read(0x108F, 4));  // block 3 is beyond the service
+    EXPECT_EQ(s.sf2, 0xA8);
+}
+
+TEST(ReaderLibrary, TellsTimeoutFromRemovalAndNeverAnsweredPolling) {
+    Session silent(15);
+    silent.card->faults().silent = true;
+    ASSERT_TRUE(silent.library.initialize_library());
+    ASSERT_TRUE(silent.library.open_reader_writer_auto());
+    const Byte system_code[2] = {0x80, 0x2B};
+    Byte cards = 0;
+    EXPECT_FALSE(silent.library.polling_and_get_card_information({system_code, 0}, cards,
+                                                                 {silent.idm, silent.pmm}));
+    EXPECT_EQ(silent.errors(), std::make_pair(0, static_cast<std::int32_t>(RwError::timeout)));
+
+    Session removed(15);
+    removed.card->faults().removed_after = 3;
+    ASSERT_TRUE(removed.open_and_poll());
+    EXPECT_TRUE(removed.read(0x008B, 1));
+    EXPECT_TRUE(removed.read(0x108F, 3));
+    EXPECT_FALSE(removed.read(0x10CB, 2));
+    EXPECT_EQ(removed.errors(),
+              std::make_pair(0, static_cast<std::int32_t>(RwError::card_removed)));
+}
+
+TEST(ReaderLibrary, RefusesCallsOutsideASession) {
+    Session s(15);
+    Byte cards = 0;
+    const Byte system_code[2] = {0x80, 0x2B};
+    EXPECT_FALSE(s.library.open_reader_writer_auto());
+    EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::not_initialized));
+    EXPECT_FALSE(s.library.close_reader_writer());
+    EXPECT_FALSE(s.library.dispose_library());
+
+    ASSERT_TRUE(s.library.initialize_library());
+    ASSERT_TRUE(s.library.open_reader_writer_auto());
+    EXPECT_FALSE(s.read(0x008B, 1));  // nothing polled yet
+    EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::not_polled));
+    EXPECT_TRUE(s.log->frames.empty());
+
+    ASSERT_TRUE(
+        s.library.polling_and_get_card_information({system_code, 0}, cards, {s.idm, s.pmm}));
+    ASSERT_TRUE(s.library.close_reader_writer());
+    EXPECT_TRUE(s.log->closed);
+    ASSERT_TRUE(s.library.dispose_library());
+    const std::size_t sent = s.log->frames.size();
+    EXPECT_FALSE(s.read(0x008B, 1));
+    EXPECT_FALSE(
+        s.library.polling_and_get_card_information({system_code, 0}, cards, {s.idm, s.pmm}));
+    EXPECT_FALSE(s.library.close_reader_writer());
+    EXPECT_FALSE(s.library.dispose_library());
+    std::int32_t felica = 0, rw = 0;
+    EXPECT_FALSE(s.library.get_last_error_types(felica, rw));
+    EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::not_initialized));
+    EXPECT_EQ(s.log->frames.size(), sent);
+
+    // A new session after dispose works again.
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_TRUE(s.read(0x008B, 1));
+}
+
+TEST(ReaderLibrary, RefusesRecordsItCannotUse) {
+    Session s(15);
+    ASSERT_TRUE(s.open_and_poll());
+    const Byte services[2] = {0x8B, 0x00};
+    const Byte list[4] = {0x80, 0x00, 0x80, 0x01};
+    Byte small[16] = {};
+    Byte cell = 0;
+    const std::span<Byte, 1> c(&cell, 1);
+    const std::size_t sent = s.log->frames.size();
+    // Two blocks into a one-block buffer; a list shorter than its count; no blocks; no IDm.
+    EXPECT_FALSE(
+        s.library.read_block_without_encryption({s.idm, 1, services, 2, list}, {c, c, c, small}));
+    EXPECT_FALSE(s.library.read_block_without_encryption({s.idm, 1, services, 3, list},
+                                                         {c, c, c, std::span<Byte>(s.data)}));
+    EXPECT_FALSE(
+        s.library.read_block_without_encryption({s.idm, 1, services, 0, list}, {c, c, c, small}));
+    EXPECT_FALSE(s.library.read_block_without_encryption(
+        {std::span<const Byte>(s.idm, 4), 1, services, 1, list}, {c, c, c, small}));
+    EXPECT_FALSE(s.library.read_block_without_encryption(
+        {s.idm, 2, services, 1, list}, {c, c, c, small}));  // two services, one code
+    EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::invalid_argument));
+    EXPECT_EQ(s.log->frames.size(), sent);
+    EXPECT_EQ(cell, 0);
+}
+
+TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
+    int opens = 0;
+    ReaderLibrary library([&opens] {
+        ++opens;
+        return OpenedReader{nullptr, RwError::no_reader, "nothing plugged in"};
+    });
+    std::vector<std::string> lines;
+    ReaderLibrary traced(
+        [] {
+            return OpenedReader{nullptr, RwError::reader_setting, "bad value"};
+        },
+        [&lines](std::string_view line) { lines.emplace_back(line); });
+    for (int click = 0; click < 3; ++click) {
+        EXPECT_TRUE(library.initialize_library());
+        EXPECT_FALSE(library.open_reader_writer_auto());
+    }
+    EXPECT_EQ(opens, 3);
+    std::int32_t felica = -1, rw = -1;
+    EXPECT_TRUE(library.get_last_error_types(felica, rw));
+    EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::no_reader));
+    EXPECT_EQ(felica, 0);
+
+    ASSERT_TRUE(traced.initialize_library());
+    EXPECT_FALSE(traced.open_reader_writer_auto());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], HasSubstr("bad value"));
+}
+
+}  // namespace
+}  // namespace felica
