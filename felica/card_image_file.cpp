@@ -243,19 +243,23 @@ LoadedCard parse_document(const json& document) {
 
 // nlohmann keeps the last of two equal keys without a word; an image with a key twice is
 // almost certainly a copy-and-paste slip, so the parser callback refuses it.
-class DuplicateKeyCheck {
-  public:
-    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+struct DuplicateKeyCheck {
+    // The keys seen so far in each object being parsed, innermost last. Shared because
+    // nlohmann copies the callback.
+    std::shared_ptr<std::vector<std::set<std::string>>> keys =
+        std::make_shared<std::vector<std::set<std::string>>>();
+
+    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) const {
         switch (event) {
             case json::parse_event_t::object_start:
-                keys_->emplace_back();
+                keys->emplace_back();
                 break;
             case json::parse_event_t::object_end:
-                keys_->pop_back();
+                keys->pop_back();
                 break;
             case json::parse_event_t::key: {
                 const auto& key = parsed.get_ref<const std::string&>();
-                if (!keys_->back().insert(key).second) {
+                if (!keys->back().insert(key).second) {
                     throw ImageError{"key \"" + key + "\" appears twice"};
                 }
                 break;
@@ -265,11 +269,6 @@ class DuplicateKeyCheck {
         }
         return true;
     }
-
-  private:
-    // Shared because nlohmann copies the callback.
-    std::shared_ptr<std::vector<std::set<std::string>>> keys_ =
-        std::make_shared<std::vector<std::set<std::string>>>();
 };
 
 std::string without_exception_tag(const char* what) {

@@ -21,18 +21,18 @@ enum class Sf1Encoding {
 // Ways a garbled card answer is broken, for exercising response validation.
 enum class Garble {
     none,
-    truncate,             // last byte missing (LEN no longer matches)
-    wrong_length,         // LEN byte off by one
-    wrong_response_code,  // response code not command + 1
-    wrong_idm,            // answers with another IDm
-    wrong_block_count,    // one block fewer than asked, LEN consistent
+    truncate,            // last byte missing (LEN no longer matches)
+    wrong_length,        // LEN byte off by one
+    wrong_response_code, // response code not command + 1
+    wrong_idm,           // answers with another IDm
+    wrong_block_count,   // one block fewer than asked, LEN consistent
 };
 
 struct CardImage {
     Idm idm{};
     Pmm pmm{};
     std::uint16_t system_code = kSystemCode;
-    int block_limit = kMaxBlocksPerFrame;                  // most blocks one read may ask for
+    int block_limit = kMaxBlocksPerFrame;                // most blocks one read may ask for
     std::map<std::uint16_t, std::vector<Block>> services;  // by service code
 };
 
@@ -45,7 +45,7 @@ struct CardFaults {
 };
 
 class SimulatedCard {
-  public:
+public:
     explicit SimulatedCard(CardImage image, CardFaults faults = {});
 
     // The card's answer to one command frame (with LEN), or nothing when it stays silent.
@@ -59,7 +59,7 @@ class SimulatedCard {
     const CardImage& image() const { return image_; }
     CardFaults& faults() { return faults_; }
 
-  private:
+private:
     std::optional<Bytes> answer_polling(ByteView frame) const;
     std::optional<Bytes> answer_read(ByteView frame) const;
 
