@@ -41,8 +41,10 @@ std::string slurp(const std::string& path) {
 
 // Runs virude-dump with VIRUDE_READER set to `reader` (unset when empty).
 DumpRun run_dump(std::optional<std::string> reader, std::vector<std::string> arguments = {}) {
-    const std::string out_path = testing::TempDir() + "virude_dump_out";
-    const std::string err_path = testing::TempDir() + "virude_dump_err";
+    // Named after this process so that test programs run in parallel keep apart.
+    const std::string stem = testing::TempDir() + "virude_dump_" + std::to_string(getpid());
+    const std::string out_path = stem + ".out";
+    const std::string err_path = stem + ".err";
     const pid_t child = fork();
     if (child == 0) {
         const int in = open("/dev/null", O_RDONLY);
@@ -74,6 +76,8 @@ DumpRun run_dump(std::optional<std::string> reader, std::vector<std::string> arg
     }
     run.out = slurp(out_path);
     run.err = slurp(err_path);
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
     return run;
 }
 
