@@ -45,11 +45,4 @@ TEST(OutputBoxes, NamesSelectBoxesExactly) {
     }
 }
 
-TEST(OutputBoxes, Captions) {
-    EXPECT_EQ(card::box_caption(card::OutputBox::Text008B), "0x008Bの内容");
-    EXPECT_EQ(card::box_caption(card::OutputBox::Text090F), "0x090Fの内容");
-    EXPECT_EQ(card::box_caption(card::OutputBox::Text108F), "0x108Fの内容");
-    EXPECT_EQ(card::box_caption(card::OutputBox::Text10CB), "0x10CBの内容");
-}
-
 }  // namespace
