@@ -109,9 +109,14 @@ std::optional<std::string> RecordingView::box_text(card::OutputBox box) const {
 
 void print_boxes(std::ostream& out, const RecordingView& view) {
     for (const card::PlannedService& row : card::kServicePlan) {
-        write_line(out, card::box_caption(row.box));
+        // A box this run did not fill has nothing of this card to show: it is left out, so
+        // that a failed run prints only what was really read.
         const auto text = view.box_text(row.box);
-        if (!text || text->empty()) {
+        if (!text) {
+            continue;
+        }
+        write_line(out, card::box_caption(row.box));
+        if (text->empty()) {
             continue;
         }
         // CR LF (the window's line break) becomes LF; the last line gets one too.

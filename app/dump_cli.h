@@ -49,7 +49,7 @@ class RecordingView final : public card::ReadView {
     std::map<card::OutputBox, std::string> boxes_;
 };
 
-// Each box of the service plan: its caption line, then its dump lines ending in LF.
+// Each box this run filled, in plan order: its caption line, then its dump lines ending in LF.
 void print_boxes(std::ostream& out, const RecordingView& view);
 
 int exit_code(card::ClickOutcome outcome);
