@@ -1,0 +1,44 @@
+// Shared pieces of the window's tests: a simulated reader the tests can unplug, and dumps
+// formatted here (not by the code under test) from a card image.
+#pragma once
+
+#include <QString>
+#include <QTextEdit>
+#include <cstdint>
+#include <memory>
+
+#include "felica/reader_library.h"
+#include "felica/sim_card.h"
+#include "ui/form1.h"
+
+namespace ui_test {
+
+// The library over a simulated reader with one card on it. Each session opens a new
+// SimReader over the same card, as a reader stays plugged in between clicks.
+class TestReader {
+  public:
+    explicit TestReader(felica::CardImage image = felica::demo_card(),
+                        felica::CardFaults faults = {});
+
+    felica::ReaderLibrary& library() { return library_; }
+    felica::SimulatedCard& card() { return *card_; }
+    // From now on opening the reader fails, as with no reader connected.
+    void unplug() { plugged_ = false; }
+
+  private:
+    std::shared_ptr<felica::SimulatedCard> card_;
+    bool plugged_ = true;
+    felica::ReaderLibrary library_;
+};
+
+// The dump of blocks 0 … blocks − 1 of a service as a box shows it: " N:", TAB and 32
+// upper-case hex digits per line, lines separated by '\n'.
+QString expected_dump(const felica::CardImage& image, std::uint16_t service_code, int blocks);
+
+QTextEdit* box(const ui::Form1& form, const char* name);
+QString box_text(const ui::Form1& form, const char* name);
+QString message_text(const ui::Form1& form);
+// Clicks READ as the user does.
+void click_read(ui::Form1& form);
+
+}  // namespace ui_test
