@@ -211,14 +211,17 @@ LoadedCard parse_document(const json& document) {
     }
     reject_unknown_keys(document,
                         {"idm", "pmm", "system_code", "block_limit", "services", "faults"}, "");
-    for (const char* required : {"idm", "pmm", "services"}) {
-        if (!document.contains(required)) {
-            throw ImageError{std::string("\"") + required + "\" is missing"};
+    // Fields are checked in the order the header documents them; the first problem is reported.
+    const auto required = [&document](const char* name) -> const json& {
+        const auto it = document.find(name);
+        if (it == document.end()) {
+            throw ImageError{std::string("\"") + name + "\" is missing"};
         }
-    }
+        return *it;
+    };
     LoadedCard card;
-    card.image.idm = hex_field<8>(document["idm"], "idm");
-    card.image.pmm = hex_field<8>(document["pmm"], "pmm");
+    card.image.idm = hex_field<8>(required("idm"), "idm");
+    card.image.pmm = hex_field<8>(required("pmm"), "pmm");
     if (const auto it = document.find("system_code"); it != document.end()) {
         const auto code =
             it->is_string() ? service_code_of(it->get_ref<const std::string&>()) : std::nullopt;
@@ -234,7 +237,7 @@ LoadedCard parse_document(const json& document) {
         }
         card.image.block_limit = static_cast<int>(it->get<long long>());
     }
-    card.image.services = parse_services(document["services"]);
+    card.image.services = parse_services(required("services"));
     if (const auto it = document.find("faults"); it != document.end()) {
         card.faults = parse_faults(*it);
     }
