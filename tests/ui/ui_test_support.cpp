@@ -30,12 +30,26 @@ QString expected_dump(const felica::CardImage& image, std::uint16_t service_code
     return lines.join(QLatin1Char('\n'));
 }
 
-QTextEdit* box(const ui::Form1& form, const char* name) {
-    return form.findChild<QTextEdit*>(QString::fromLatin1(name));
+QStringList demo_dumps() {
+    const felica::CardImage card = felica::demo_card();
+    return {expected_dump(card, 0x008B, 1), expected_dump(card, 0x090F, 20),
+            expected_dump(card, 0x108F, 3), expected_dump(card, 0x10CB, 2)};
 }
 
-QString box_text(const ui::Form1& form, const char* name) {
+QTextEdit* box(const ui::Form1& form, const QString& name) {
+    return form.findChild<QTextEdit*>(name);
+}
+
+QString box_text(const ui::Form1& form, const QString& name) {
     return box(form, name)->toPlainText();
+}
+
+QStringList box_texts(const ui::Form1& form) {
+    QStringList texts;
+    for (const QString& name : kBoxNames) {
+        texts << box_text(form, name);
+    }
+    return texts;
 }
 
 QString message_text(const ui::Form1& form) {

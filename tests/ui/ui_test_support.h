@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTextEdit>
 #include <cstdint>
 #include <memory>
@@ -35,8 +36,13 @@ class TestReader {
 // upper-case hex digits per line, lines separated by '\n'.
 QString expected_dump(const felica::CardImage& image, std::uint16_t service_code, int blocks);
 
-QTextEdit* box(const ui::Form1& form, const char* name);
-QString box_text(const ui::Form1& form, const char* name);
+// The four boxes in the order of the service plan, and their dumps of the demo card.
+inline const QStringList kBoxNames = {"Text008B", "Text090F", "Text108F", "Text10CB"};
+QStringList demo_dumps();
+
+QTextEdit* box(const ui::Form1& form, const QString& name);
+QString box_text(const ui::Form1& form, const QString& name);
+QStringList box_texts(const ui::Form1& form);
 QString message_text(const ui::Form1& form);
 // Clicks READ as the user does.
 void click_read(ui::Form1& form);
