@@ -12,12 +12,6 @@ constexpr std::size_t kPollingAnswerWithCodeLength = 20;  // … and the system 
 constexpr std::size_t kReadErrorLength = 12;              // LEN 07 IDm SF1 SF2
 constexpr std::size_t kReadHeaderLength = 13;             // … and the number of blocks
 
-bool system_code_matches(std::uint16_t asked, std::uint16_t answered) {
-    const bool high_ok = (asked >> 8) == 0xFF || (asked >> 8) == (answered >> 8);
-    const bool low_ok = (asked & 0xFF) == 0xFF || (asked & 0xFF) == (answered & 0xFF);
-    return high_ok && low_ok;
-}
-
 FrameError check_length(ByteView frame, std::size_t minimum) {
     if (frame.size() < minimum) {
         return FrameError::too_short;
@@ -33,6 +27,12 @@ void finish_length(Bytes& frame) {
 }
 
 }  // namespace
+
+bool system_code_matches(std::uint16_t asked, std::uint16_t card) {
+    const bool high_ok = (asked >> 8) == 0xFF || (asked >> 8) == (card >> 8);
+    const bool low_ok = (asked & 0xFF) == 0xFF || (asked & 0xFF) == (card & 0xFF);
+    return high_ok && low_ok;
+}
 
 std::string_view to_string(FrameError error) {
     switch (error) {

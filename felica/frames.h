@@ -47,6 +47,9 @@ std::optional<std::vector<BlockListElement>> decode_block_list(ByteView list, st
 // Encodes elements in their shortest form (2 bytes for block numbers below 256).
 Bytes encode_block_list(std::span<const BlockListElement> elements);
 
+// Does a card of system `card` answer polling for `asked`? 0xFF bytes of `asked` match any.
+bool system_code_matches(std::uint16_t asked, std::uint16_t card);
+
 Bytes build_polling(std::uint16_t system_code, RequestCode request, Byte time_slots);
 
 struct PollingResponse {

@@ -24,12 +24,6 @@ constexpr Byte kServiceNotFound = 0xA6;
 constexpr Byte kBadAccessMode = 0xA7;
 constexpr Byte kBlockOutOfRange = 0xA8;
 
-bool system_code_matches(std::uint16_t asked, std::uint16_t card) {
-    const bool high_ok = (asked >> 8) == 0xFF || (asked >> 8) == (card >> 8);
-    const bool low_ok = (asked & 0xFF) == 0xFF || (asked & 0xFF) == (card & 0xFF);
-    return high_ok && low_ok;
-}
-
 // Bytes the first `count` elements of an encoded block list take. Only called on a list
 // decode_block_list accepted, so every element is complete.
 std::size_t block_list_length(ByteView list, std::size_t count) {
