@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need, when missing.
+# Installs the Debian packages the build, the tests, the benchmarks and the window's
+# screenshot need, when missing.
 set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev
+    qt6-base-dev fonts-ipafont-gothic
+    xvfb xdotool imagemagick
 )
 
 missing=()
