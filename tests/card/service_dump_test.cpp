@@ -124,6 +124,8 @@ struct Rejected {
     const char* trace_line;
 };
 
+void PrintTo(const Rejected& c, std::ostream* out) { *out << c.name; }
+
 class TulmnorvRejects : public ::testing::TestWithParam<Rejected> {};
 
 TEST_P(TulmnorvRejects, WithoutTouchingLibraryOrView) {

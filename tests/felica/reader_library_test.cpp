@@ -225,10 +225,9 @@ TEST(ReaderLibrary, WaitsAsLongAsThePmmSays) {
 
 TEST(ReaderLibrary, RefusesEveryMalformedAnswer) {
     auto answer = [](std::initializer_list<Byte> head, int data_bytes) {
-        Bytes out = {0};
-        out.insert(out.end(), head);
-        out.resize(out.size() + data_bytes, 0xAA);
+        Bytes out(1 + head.size() + data_bytes, 0xAA);
         out[0] = static_cast<Byte>(out.size());
+        std::copy(head.begin(), head.end(), out.begin() + 1);
         return out;
     };
 #define IDM 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08
