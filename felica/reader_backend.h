@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "felica/errors.h"
@@ -20,7 +21,7 @@ struct Transfer {
 };
 
 class ReaderBackend {
-public:
+  public:
     virtual ~ReaderBackend() = default;
 
     // Human-readable name of the reader, for trace lines.
@@ -37,6 +38,13 @@ public:
     virtual Transfer exchange(ByteView frame, std::chrono::microseconds timeout) = 0;
     // Releases the reader. Called once; the backend is destroyed afterwards.
     virtual void close() = 0;
+};
+
+// A freshly opened reader, or why none could be opened.
+struct OpenedReader {
+    std::unique_ptr<ReaderBackend> backend;  // null on failure
+    RwError error = RwError::none;
+    std::string reason;  // why opening failed, for the diagnostic log
 };
 
 }  // namespace felica

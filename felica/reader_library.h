@@ -15,18 +15,13 @@
 namespace felica {
 
 // Opens the reader a session should use, or says why there is none.
-struct OpenedReader {
-    std::unique_ptr<ReaderBackend> backend;  // null on failure
-    RwError error = RwError::none;
-    std::string reason;  // why opening failed, for the diagnostic log
-};
 using ReaderOpener = std::function<OpenedReader()>;
 
 // Receives one diagnostic line of the library (why a reader could not be opened, …).
 using DiagnosticSink = std::function<void(std::string_view)>;
 
 class ReaderLibrary final : public Library {
-public:
+  public:
     explicit ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics = {});
     ~ReaderLibrary() override;
 
@@ -45,7 +40,7 @@ public:
     // of range"); 0 without an open reader.
     int blocks_per_read() const;
 
-private:
+  private:
     bool fail(RwError rw, std::int32_t felica = 0);
     void diagnose(std::string_view line) const;
 

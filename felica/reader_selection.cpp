@@ -4,6 +4,8 @@
 #include <variant>
 
 #include "felica/card_image_file.h"
+#include "felica/libnfc/libnfc_reader.h"
+#include "felica/pcsc/pcsc_reader.h"
 #include "felica/sim_reader.h"
 
 namespace felica {
@@ -69,11 +71,32 @@ bool names(std::string_view setting, std::string_view kind, std::string_view& ar
     return true;
 }
 
+std::optional<std::string> optional_argument(std::string_view argument, bool has_argument) {
+    if (!has_argument || argument.empty()) {
+        return std::nullopt;
+    }
+    return std::string(argument);
+}
+
+// Automatic discovery: PC/SC readers first, then libnfc devices.
+OpenedReader open_first_real_reader() {
+    OpenedReader pcsc = open_pcsc_reader(std::nullopt);
+    if (pcsc.backend) {
+        return pcsc;
+    }
+    OpenedReader libnfc = open_libnfc_reader(std::nullopt);
+    if (libnfc.backend) {
+        return libnfc;
+    }
+    return failure(RwError::no_reader,
+                   "no reader found (PC/SC: " + pcsc.reason + "; libnfc: " + libnfc.reason + ")");
+}
+
 }  // namespace
 
 OpenedReader open_reader(const std::optional<std::string>& setting) {
     if (!setting || setting->empty()) {
-        return failure(RwError::no_reader, "no reader found (this build finds no real readers)");
+        return open_first_real_reader();
     }
     const std::string_view value = *setting;
     std::string_view argument;
@@ -86,10 +109,10 @@ OpenedReader open_reader(const std::optional<std::string>& setting) {
         return open_simulated(argument);
     }
     if (names(value, "pcsc", argument, has_argument)) {
-        return failure(RwError::no_reader, "PC/SC readers are not supported by this build");
+        return open_pcsc_reader(optional_argument(argument, has_argument));
     }
     if (names(value, "libnfc", argument, has_argument)) {
-        return failure(RwError::no_reader, "libnfc devices are not supported by this build");
+        return open_libnfc_reader(optional_argument(argument, has_argument));
     }
     return failure(RwError::reader_setting, "unknown " + std::string(kReaderVariable) +
                                                 " value \"" + printable(value) + "\" (" +
