@@ -9,6 +9,7 @@ packages=(
     nlohmann-json3-dev
     qt6-base-dev fonts-ipafont-gothic
     xvfb xdotool imagemagick
+    libnfc-dev libnfc-bin
 )
 
 missing=()
