@@ -4,33 +4,17 @@
 #   scripts/screenshot.sh [OUTPUT.png]        default: docs/screenshot.png
 # VIRUDE_BIN names the virude program to run; without it, virude is built first.
 # VIRUDE_READER chooses the reader as for virude itself; default: sim (the demo card).
-# Installs xvfb, xdotool, imagemagick and the Japanese font with apt-get when missing.
+# Installs what it needs with the project's set-up script when missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
 
-packages=(xvfb xdotool imagemagick fonts-ipafont-gothic)
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-if ((${#missing[@]})); then
-    if [[ $(id -u) -ne 0 ]]; then
-        echo "screenshot.sh: missing Debian packages (run as root to install): ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The project's set-up brings Xvfb, xdotool, imagemagick and the Japanese font too.
+bash "$root/scripts/install-deps.sh"
 
 virude="${VIRUDE_BIN:-}"
 if [[ -z "$virude" ]]; then
     cd "$root"
-    bash scripts/install-deps.sh
     cmake --preset default >/dev/null
     cmake --build --preset default --target virude
     virude="$root/build/default/app/virude"
