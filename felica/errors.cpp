@@ -40,6 +40,12 @@ std::string_view to_string(RwError error) {
             return "malformed reader response";
         case RwError::not_polled:
             return "no card polled";
+        case RwError::no_service:
+            return "PC/SC service not running";
+        case RwError::reader_timeout:
+            return "reader did not answer in time";
+        case RwError::reader_busy:
+            return "reader in use by another program";
     }
     return "unknown error";
 }

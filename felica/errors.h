@@ -29,6 +29,9 @@ enum class RwError : std::int32_t {
     wrong_system_code = 15,
     malformed_response = 16,  // the reader's own answer around the frame was broken
     not_polled = 17,          // a read before any card was polled in this session
+    no_service = 18,          // the PC/SC service (pcscd) is not running
+    reader_timeout = 19,      // the reader itself did not answer in time; the call was abandoned
+    reader_busy = 20,         // another program holds the reader exclusively
 };
 
 std::string_view to_string(RwError error);
