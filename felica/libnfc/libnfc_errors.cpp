@@ -8,8 +8,8 @@ RwError rw_error_of_libnfc(int code) {
     switch (code) {
         case NFC_SUCCESS:
             return RwError::none;
-        case NFC_ETIMEOUT:  // the reader did not answer in time
-            return RwError::timeout;
+        case NFC_ETIMEOUT:  // the reader's answer (or its ACK) did not come in time
+            return RwError::reader_timeout;
         case NFC_ERFTRANS:  // the chip lost the card (its own timeout, CRC, framing)
         case NFC_ETGRELEASED:
             return RwError::card_removed;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 #include "felica/libnfc/libnfc_errors.h"
 #include "felica/libnfc/libnfc_frames.h"
@@ -106,6 +107,22 @@ OpenedReader failure(RwError error, std::string reason) {
     return {nullptr, error, std::move(reason)};
 }
 
+// Why `device` cannot poll FeliCa cards, or nothing when it can. libnfc's pn532_uart
+// driver hands out a device whose set-up failed half-way (no answer to GetFirmwareVersion):
+// it knows no modulations then, and polling it would fail an assertion inside libnfc.
+std::optional<std::string> felica_unsupported(nfc_device* device) {
+    const nfc_modulation_type* types = nullptr;
+    if (nfc_device_get_supported_modulation(device, N_INITIATOR, &types) < 0 || !types) {
+        return "did not finish its set-up";
+    }
+    for (; *types != 0; ++types) {
+        if (*types == NMT_FELICA) {
+            return std::nullopt;
+        }
+    }
+    return "cannot read FeliCa cards";
+}
+
 }  // namespace
 
 OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring) {
@@ -127,6 +144,9 @@ OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring) {
         return failure(RwError::no_reader, "libnfc could not open " + which);
     }
     nfc_device* device = session.device.get();
+    if (const auto problem = felica_unsupported(device)) {
+        return failure(RwError::no_reader, "libnfc device " + which + " " + *problem);
+    }
     int result = nfc_initiator_init(device);
     // libnfc's initiator polls until a card comes; a click polls once.
     if (result >= 0) {

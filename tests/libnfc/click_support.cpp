@@ -1,0 +1,29 @@
+#include "click_support.h"
+
+#include "felica/sim_reader.h"
+
+namespace libnfc_test {
+
+Click click(felica::ReaderLibrary& library) {
+    RecordingView view;
+    const auto start = std::chrono::steady_clock::now();
+    Click result;
+    result.outcome = card::Command_Click(library, view);
+    result.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    result.message = view.message;
+    result.boxes = view.boxes;
+    std::int32_t felica_error = 0;
+    // Answers after the session ended too (then returning false): the values stay.
+    (void)library.get_last_error_types(felica_error, result.rw_error);
+    return result;
+}
+
+Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card) {
+    felica::ReaderLibrary library([card] {
+        return felica::OpenedReader{std::make_unique<felica::SimReader>(card), {}, {}};
+    });
+    return click(library);
+}
+
+}  // namespace libnfc_test

@@ -1,0 +1,42 @@
+// One READ click through the libnfc backend, as the window makes it, and what it showed.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "card/read_command.h"
+#include "card/read_view.h"
+#include "felica/reader_library.h"
+#include "felica/sim_card.h"
+
+namespace libnfc_test {
+
+class RecordingView final : public card::ReadView {
+  public:
+    void set_message(std::string_view text) override { message = text; }
+    void set_box_text(card::OutputBox box, std::string_view text) override {
+        boxes[box] = std::string(text);
+    }
+
+    std::string message;
+    std::map<card::OutputBox, std::string> boxes;
+};
+
+struct Click {
+    card::ClickOutcome outcome = card::ClickOutcome::no_reader;
+    std::string message;
+    std::map<card::OutputBox, std::string> boxes;
+    std::int32_t rw_error = 0;  // the library's reader/writer error type after the click
+    std::chrono::milliseconds took{};
+};
+
+// Clicks once on `library` (which keeps its state between clicks, as the window's does).
+Click click(felica::ReaderLibrary& library);
+
+// The same click on the simulated reader with `card`: what the libnfc click must show.
+Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card);
+
+}  // namespace libnfc_test

@@ -1,0 +1,267 @@
+// The libnfc backend through real libnfc (pn532_uart driver) against the emulated PN532.
+#include "felica/libnfc/libnfc_reader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "card/messages.h"
+#include "click_support.h"
+#include "felica/frames.h"
+#include "tools/pn532_emulator/pn532_emulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using card::ClickOutcome;
+using felica::RwError;
+using libnfc_test::Click;
+using pn532::Fault;
+using pn532::FaultRule;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// Every fault must end a click within this time (the slowest, a reader silent from the
+// start, takes libnfc's 1 s wake-up wait plus its 350 ms closing command).
+constexpr auto kFaultBound = 2000ms;
+
+std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {}) {
+    return std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
+}
+
+felica::CardFaults leaves_after(int answers) {
+    felica::CardFaults faults;
+    faults.removed_after = answers;
+    return faults;
+}
+
+felica::CardFaults garbled(felica::Garble garble) {
+    felica::CardFaults faults;
+    faults.garble = garble;
+    return faults;
+}
+
+pn532::EmulatorSetup reader_with(std::shared_ptr<felica::SimulatedCard> card,
+                                 std::vector<FaultRule> faults = {}, bool silent = false) {
+    pn532::EmulatorSetup setup;
+    setup.card = std::move(card);
+    setup.faults = std::move(faults);
+    setup.silent = silent;
+    return setup;
+}
+
+// A library whose reader is the libnfc device on `emulator`'s line.
+felica::ReaderLibrary library_on(const pn532::Emulator& emulator) {
+    return felica::ReaderLibrary(
+        [connstring = emulator.connstring()] { return felica::open_libnfc_reader(connstring); });
+}
+
+TEST(LibnfcReader, ReadsTheCardAsTheSimulatedReaderDoes) {
+    pn532::Emulator emulator(reader_with(demo()));
+    felica::ReaderLibrary library = library_on(emulator);
+    const Click expected = libnfc_test::click_on_simulated_reader(demo());
+    ASSERT_EQ(expected.outcome, ClickOutcome::success);
+
+    for (int i = 0; i < 2; ++i) {  // and again: the first session left the chip asleep
+        const Click got = libnfc_test::click(library);
+        EXPECT_EQ(got.outcome, ClickOutcome::success);
+        EXPECT_EQ(got.message, "");
+        EXPECT_EQ(got.boxes, expected.boxes);
+    }
+    // Per click: one polling, then 1 + 15 + 5 + 3 + 2 blocks in five reads of at most 15.
+    EXPECT_EQ(emulator.count(pn532::kInListPassiveTarget), 2);
+    EXPECT_EQ(emulator.count(pn532::kInDataExchange), 10);
+    EXPECT_TRUE(emulator.asleep());  // nfc_close powered the chip down
+}
+
+TEST(LibnfcReader, HalvesReadsForACardThatTakesFewerBlocks) {
+    felica::CardImage image = felica::demo_card();
+    image.block_limit = 4;
+    pn532::Emulator emulator(reader_with(std::make_shared<felica::SimulatedCard>(image)));
+    felica::ReaderLibrary library = library_on(emulator);
+    const Click got = libnfc_test::click(library);
+    EXPECT_EQ(got.outcome, ClickOutcome::success);
+    EXPECT_EQ(got.boxes,
+              libnfc_test::click_on_simulated_reader(std::make_shared<felica::SimulatedCard>(image))
+                  .boxes);
+}
+
+TEST(LibnfcReader, DefaultDeviceComesFromLibnfcDevice) {
+    pn532::Emulator emulator(reader_with(demo()));
+    const char* before = std::getenv("LIBNFC_DEVICE");
+    const std::string saved = before ? before : "";
+    setenv("LIBNFC_DEVICE", emulator.connstring().c_str(), 1);
+    felica::OpenedReader opened = felica::open_libnfc_reader(std::nullopt);
+    before ? setenv("LIBNFC_DEVICE", saved.c_str(), 1) : unsetenv("LIBNFC_DEVICE");
+
+    ASSERT_TRUE(opened.backend) << opened.reason;
+    EXPECT_THAT(opened.backend->name(), HasSubstr(emulator.device_path()));
+    EXPECT_EQ(opened.backend->max_blocks_per_read(), 15);
+    opened.backend->close();
+}
+
+TEST(LibnfcReader, OpenFailuresSayWhy) {
+    const felica::OpenedReader missing = felica::open_libnfc_reader("pn532_uart:/nonexistent/tty");
+    EXPECT_FALSE(missing.backend);
+    EXPECT_EQ(missing.error, RwError::no_reader);
+    EXPECT_THAT(missing.reason, HasSubstr("pn532_uart:/nonexistent/tty"));
+
+    const felica::OpenedReader unknown = felica::open_libnfc_reader("no_such_driver:x");
+    EXPECT_EQ(unknown.error, RwError::no_reader);
+
+    const felica::OpenedReader too_long =
+        felica::open_libnfc_reader("pn532_uart:/dev/" + std::string(2000, 'x'));
+    EXPECT_EQ(too_long.error, RwError::reader_setting);
+}
+
+// A fault, where the click stops, and how the next click is made to work.
+struct FaultCase {
+    const char* name;
+    pn532::EmulatorSetup setup;
+    ClickOutcome outcome;
+    RwError rw_error;
+    // Undoes the cause (the card put back, the reader answering again); faults that fire
+    // once need nothing.
+    std::function<void(pn532::Emulator&)> repair = {};
+};
+
+std::string_view message_of(ClickOutcome outcome) {
+    switch (outcome) {
+        case ClickOutcome::success:
+            return "";
+        case ClickOutcome::no_reader:
+            return card::kMessageNoReader;
+        case ClickOutcome::no_card:
+            return card::kMessageNoCard;
+        case ClickOutcome::read_error:
+            return card::kMessageReadError;
+    }
+    return "?";
+}
+
+pn532::EmulatorSetup faulty(Fault fault, pn532::Byte command = pn532::kInDataExchange,
+                            int occurrence = 2) {
+    return reader_with(demo(), {FaultRule{fault, command, occurrence}});
+}
+
+TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
+    const auto put_card_back = [](pn532::Emulator& e) { e.place_card(demo()); };
+    const FaultCase cases[] = {
+        // Faults on the second read command (090F's first 15 blocks).
+        {"no ACK", faulty(Fault::no_ack), ClickOutcome::read_error, RwError::reader_timeout},
+        {"answer dropped", faulty(Fault::drop_reply), ClickOutcome::read_error,
+         RwError::reader_timeout},
+        {"answer late", faulty(Fault::late_reply), ClickOutcome::read_error,
+         RwError::reader_timeout},
+        {"bad length checksum", faulty(Fault::bad_length_checksum), ClickOutcome::read_error,
+         RwError::io_error},
+        {"bad data checksum", faulty(Fault::bad_data_checksum), ClickOutcome::read_error,
+         RwError::io_error},
+        {"error frame", faulty(Fault::error_frame), ClickOutcome::read_error, RwError::io_error},
+        {"truncated answer", faulty(Fault::truncated_reply), ClickOutcome::read_error,
+         RwError::reader_timeout},
+        {"card leaves at the third command", reader_with(demo(leaves_after(3))),
+         ClickOutcome::read_error, RwError::card_removed, put_card_back},
+        {"card gives garbled answers",
+         reader_with(demo(garbled(felica::Garble::wrong_block_count))), ClickOutcome::read_error,
+         RwError::wrong_block_count, put_card_back},
+        // Faults while polling.
+        {"no card", reader_with(nullptr), ClickOutcome::no_card, RwError::timeout, put_card_back},
+        {"polling answer dropped", faulty(Fault::drop_reply, pn532::kInListPassiveTarget, 1),
+         ClickOutcome::no_card, RwError::reader_timeout},
+        // Faults while opening.
+        {"reader silent", reader_with(demo(), {}, true), ClickOutcome::no_reader,
+         RwError::no_reader, [](pn532::Emulator& e) { e.set_silent(false); }},
+        {"no ACK to the firmware question", faulty(Fault::no_ack, pn532::kGetFirmwareVersion, 1),
+         ClickOutcome::no_reader, RwError::no_reader},
+        {"error frame for the line test", faulty(Fault::error_frame, pn532::kDiagnose, 1),
+         ClickOutcome::no_reader, RwError::no_reader},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        pn532::Emulator emulator(c.setup);
+        felica::ReaderLibrary library = library_on(emulator);
+
+        const Click failed = libnfc_test::click(library);
+        EXPECT_EQ(failed.outcome, c.outcome);
+        EXPECT_EQ(failed.message, message_of(c.outcome));
+        EXPECT_EQ(failed.rw_error, static_cast<std::int32_t>(c.rw_error));
+        EXPECT_LT(failed.took, kFaultBound);
+        if (!c.setup.faults.empty()) {
+            EXPECT_EQ(emulator.faults_fired(), 1);
+        }
+
+        if (c.repair) {
+            c.repair(emulator);
+        }
+        const Click next = libnfc_test::click(library);
+        EXPECT_EQ(next.outcome, ClickOutcome::success) << next.message;
+        EXPECT_EQ(next.boxes.size(), 4u);
+    }
+}
+
+TEST(LibnfcReader, LineClosedMidSessionIsAReadErrorAndANewLineWorks) {
+    auto emulator = std::make_unique<pn532::Emulator>(faulty(Fault::close_port));
+    std::string connstring = emulator->connstring();
+    felica::ReaderLibrary library([&connstring] { return felica::open_libnfc_reader(connstring); });
+
+    const Click failed = libnfc_test::click(library);
+    EXPECT_EQ(failed.outcome, ClickOutcome::read_error);
+    EXPECT_EQ(failed.rw_error, static_cast<std::int32_t>(RwError::io_error));
+    EXPECT_LT(failed.took, kFaultBound);
+    EXPECT_TRUE(emulator->port_closed());
+
+    const Click gone = libnfc_test::click(library);
+    EXPECT_EQ(gone.outcome, ClickOutcome::no_reader);
+
+    emulator = std::make_unique<pn532::Emulator>(reader_with(demo()));
+    connstring = emulator->connstring();
+    EXPECT_EQ(libnfc_test::click(library).outcome, ClickOutcome::success);
+}
+
+// The backend alone: after a failed command nothing more reaches the chip, so a late answer
+// cannot be taken for the answer to a later command.
+TEST(LibnfcReader, SendsNothingMoreAfterAFailedCommand) {
+    pn532::Emulator emulator(faulty(Fault::late_reply, pn532::kInDataExchange, 1));
+    felica::OpenedReader opened = felica::open_libnfc_reader(emulator.connstring());
+    ASSERT_TRUE(opened.backend) << opened.reason;
+    felica::ReaderBackend& reader = *opened.backend;
+
+    const felica::Bytes polling = felica::build_polling(0x802B, felica::RequestCode::none, 0);
+    const felica::Transfer polled = reader.poll(polling, 10ms);
+    ASSERT_TRUE(polled.ok());
+    felica::Idm idm{};
+    std::copy_n(polled.response.begin() + 2, idm.size(), idm.begin());
+    const felica::Bytes services = {0x8B, 0x00};
+    const felica::Bytes blocks = {0x80, 0x00};
+    const felica::Bytes read = felica::build_read_without_encryption(idm, services, blocks, 1);
+
+    const felica::Transfer late = reader.exchange(read, 20ms);
+    EXPECT_EQ(late.error, RwError::reader_timeout);
+    const felica::Transfer refused = reader.exchange(read, 20ms);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_FALSE(reader.poll(polling, 10ms).ok());
+    EXPECT_EQ(emulator.count(pn532::kInDataExchange), 1);
+    EXPECT_EQ(emulator.count(pn532::kInListPassiveTarget), 1);
+    reader.close();
+
+    // A new session starts clean: the late answer was flushed, not read as this one's.
+    felica::ReaderLibrary library = library_on(emulator);
+    const Click next = libnfc_test::click(library);
+    EXPECT_EQ(next.outcome, ClickOutcome::success);
+    EXPECT_EQ(next.boxes, libnfc_test::click_on_simulated_reader(demo()).boxes);
+}
+
+TEST(LibnfcReader, WaitsAtLeast300MsWhateverTheCardPromises) {
+    // The library asks for the card's few milliseconds; an answer 150 ms late still counts.
+    pn532::EmulatorSetup setup = faulty(Fault::late_reply, pn532::kInDataExchange, 1);
+    setup.faults[0].delay = 150ms;
+    pn532::Emulator emulator(setup);
+    felica::ReaderLibrary library = library_on(emulator);
+    const Click got = libnfc_test::click(library);
+    EXPECT_EQ(got.outcome, ClickOutcome::success) << got.message;
+    EXPECT_EQ(emulator.faults_fired(), 1);
+}
+
+}  // namespace

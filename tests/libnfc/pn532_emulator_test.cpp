@@ -1,0 +1,180 @@
+// The emulated PN532 without libnfc: its serial framing and its answers to commands.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "felica/frames.h"
+#include "tools/pn532_emulator/pn532_chip.h"
+#include "tools/pn532_emulator/pn532_framing.h"
+
+namespace pn532 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Kind = HostFrame::Kind;
+
+// What the host would send: a command frame (TFI D4 and the command bytes).
+Bytes host_frame(Bytes command) {
+    command.insert(command.begin(), kHostToChip);
+    return encode_frame(command);
+}
+
+std::vector<HostFrame> decode_all(FrameDecoder& decoder) {
+    std::vector<HostFrame> frames;
+    while (auto frame = decoder.next()) {
+        frames.push_back(*frame);
+    }
+    return frames;
+}
+
+TEST(Pn532Framing, NormalAndExtendedFramesRoundTrip) {
+    EXPECT_THAT(host_frame({0x02}),
+                ElementsAre(0x00, 0x00, 0xFF, 0x02, 0xFE, 0xD4, 0x02, 0x2A, 0x00));
+
+    const Bytes big(300, 0xA5);  // above 255 bytes: LEN FF FF 01 2D LCS
+    const Bytes extended = encode_frame(big);
+    EXPECT_THAT(Bytes(extended.begin(), extended.begin() + 8),
+                ElementsAre(0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x01, 0x2C, 0xD3));
+
+    FrameDecoder decoder;
+    decoder.feed(extended);
+    decoder.feed(host_frame({0x4A, 0x01, 0x01}));
+    const auto frames = decode_all(decoder);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].kind, Kind::information);
+    EXPECT_EQ(frames[0].data, big);
+    EXPECT_THAT(frames[1].data, ElementsAre(0xD4, 0x4A, 0x01, 0x01));
+}
+
+TEST(Pn532Framing, DecoderSkipsWakeUpAndNoiseAndWaitsForWholeFrames) {
+    const Bytes frame = host_frame({0x14, 0x01});
+    Bytes stream = {0x55, 0x55, 0x00, 0x00, 0x00, 0x00, 0x13, 0x37};
+    stream.insert(stream.end(), frame.begin(), frame.end());
+
+    FrameDecoder decoder;
+    for (const Byte b : stream) {  // a byte at a time, as a slow line delivers them
+        EXPECT_EQ(decoder.next(), std::nullopt);
+        decoder.feed(ByteView(&b, 1));
+    }
+    const auto frames = decode_all(decoder);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_THAT(frames[0].data, ElementsAre(0xD4, 0x14, 0x01));
+}
+
+TEST(Pn532Framing, DecoderTellsAckNackAndBrokenFramesApart) {
+    Bytes bad_dcs = host_frame({0x02});
+    ++bad_dcs[bad_dcs.size() - 2];
+    Bytes bad_lcs = host_frame({0x02});
+    ++bad_lcs[4];
+
+    FrameDecoder decoder;
+    decoder.feed(kAckFrame);
+    decoder.feed(Bytes{0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00});
+    decoder.feed(bad_dcs);
+    decoder.feed(bad_lcs);
+    decoder.feed(host_frame({0x02}));
+    std::vector<Kind> kinds;
+    for (const HostFrame& frame : decode_all(decoder)) {
+        kinds.push_back(frame.kind);
+    }
+    // A frame whose length does not add up is skipped up to the next start code.
+    EXPECT_THAT(kinds, ElementsAre(Kind::ack, Kind::nack, Kind::bad_checksum, Kind::bad_checksum,
+                                   Kind::information));
+}
+
+class Pn532ChipTest : public ::testing::Test {
+  protected:
+    Bytes run(Bytes command) {
+        command.insert(command.begin(), kHostToChip);
+        const ChipAnswer answer = chip.handle(command);
+        EXPECT_EQ(answer.kind, ChipAnswer::Kind::answer);
+        return answer.data;
+    }
+    Bytes poll_card() {
+        const Bytes polling = felica::build_polling(0x802B, felica::RequestCode::none, 0);
+        Bytes command{kInListPassiveTarget, 0x01, 0x01};
+        command.insert(command.end(), polling.begin() + 1, polling.end());
+        return run(command);
+    }
+    Bytes read(int blocks) {
+        std::vector<felica::BlockListElement> elements;
+        for (int i = 0; i < blocks; ++i) {
+            elements.push_back({0, 0, static_cast<std::uint16_t>(i)});
+        }
+        const Bytes services = {0x0F, 0x09};
+        const Bytes frame = felica::build_read_without_encryption(
+            card.image().idm, services, felica::encode_block_list(elements),
+            static_cast<Byte>(blocks));
+        Bytes command{kInDataExchange, 0x01};
+        command.insert(command.end(), frame.begin(), frame.end());
+        return run(command);
+    }
+
+    felica::SimulatedCard card{felica::demo_card()};
+    Pn532Chip chip;
+};
+
+TEST_F(Pn532ChipTest, AnswersWhatLibnfcNeedsToOpenTheChip) {
+    EXPECT_THAT(run({kSamConfiguration, 0x01}), ElementsAre(0xD5, 0x15));
+    EXPECT_THAT(run({kDiagnose, 0x00, 'l', 'i', 'b', 'n', 'f', 'c'}),
+                ElementsAre(0xD5, 0x01, 0x00, 'l', 'i', 'b', 'n', 'f', 'c'));
+    EXPECT_THAT(run({kGetFirmwareVersion}), ElementsAre(0xD5, 0x03, 0x32, 0x01, 0x06, 0x07));
+    EXPECT_THAT(run({kSetParameters, 0x14}), ElementsAre(0xD5, 0x13));
+
+    // Registers keep what was written; unwritten ones read 0.
+    EXPECT_THAT(run({kWriteRegister, 0x63, 0x02, 0x80, 0x63, 0x03, 0x80}), ElementsAre(0xD5, 0x09));
+    EXPECT_THAT(run({kReadRegister, 0x63, 0x03, 0x63, 0x3D, 0x63, 0x02}),
+                ElementsAre(0xD5, 0x07, 0x80, 0x00, 0x80));
+
+    const ChipAnswer unknown = chip.handle(Bytes{kHostToChip, 0x58});
+    EXPECT_EQ(unknown.kind, ChipAnswer::Kind::syntax_error);
+    const ChipAnswer bad_write = chip.handle(Bytes{kHostToChip, kWriteRegister, 0x63});
+    EXPECT_EQ(bad_write.kind, ChipAnswer::Kind::syntax_error);
+
+    const ChipAnswer power_down = chip.handle(Bytes{kHostToChip, kPowerDown, 0xF0});
+    EXPECT_THAT(power_down.data, ElementsAre(0xD5, 0x17, 0x00));
+    EXPECT_TRUE(power_down.sleeps_after);
+}
+
+TEST_F(Pn532ChipTest, ListsTheCardAndPassesFramesToIt) {
+    chip.place_card(std::shared_ptr<felica::SimulatedCard>(&card, [](auto*) {}));
+    // Before any polling there is no target to talk to.
+    EXPECT_THAT(read(1), ElementsAre(0xD5, 0x41, kStatusNotAllowed));
+
+    const Bytes listed = poll_card();
+    ASSERT_GE(listed.size(), 22u);
+    EXPECT_THAT(Bytes(listed.begin(), listed.begin() + 6),
+                ElementsAre(0xD5, 0x4B, 0x01, 0x01, 0x12, 0x01));
+    EXPECT_THAT(Bytes(listed.begin() + 6, listed.begin() + 14), ElementsAreArray(card.image().idm));
+
+    const Bytes answer = read(15);
+    ASSERT_EQ(answer.size(), 3u + 13u + 15u * 16u);  // D5 41 00 and the card's frame
+    EXPECT_THAT(Bytes(answer.begin(), answer.begin() + 5),
+                ElementsAre(0xD5, 0x41, 0x00, 253, 0x07));
+    EXPECT_GT(encode_frame(answer).size(), 255u + 7u);  // needs an extended frame
+
+    // At 424 kbps, or after the field went off, nothing answers.
+    EXPECT_THAT(run({kInListPassiveTarget, 0x01, 0x02, 0x00, 0x80, 0x2B, 0x00, 0x00}),
+                ElementsAre(0xD5, 0x4B, 0x00));
+    poll_card();
+    run({kRfConfiguration, 0x01, 0x00});
+    EXPECT_THAT(read(1), ElementsAre(0xD5, 0x41, kStatusNotAllowed));
+}
+
+TEST_F(Pn532ChipTest, CardThatLeavesTimesOutWithoutBit7) {
+    felica::CardFaults faults;
+    faults.removed_after = 2;
+    auto leaving = std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
+    chip.place_card(leaving);
+    poll_card();
+    EXPECT_EQ(read(1)[2], kStatusOk);
+    EXPECT_THAT(read(1), ElementsAre(0xD5, 0x41, kStatusTimeout));
+    EXPECT_THAT(run({kInCommunicateThru, 0x06, 0x00}), ElementsAre(0xD5, 0x43, kStatusTimeout));
+    EXPECT_THAT(run({kInRelease, 0x00}), ElementsAre(0xD5, 0x53, 0x00));
+
+    chip.place_card(nullptr);
+    EXPECT_THAT(poll_card(), ElementsAre(0xD5, 0x4B, 0x00));
+}
+
+}  // namespace
+}  // namespace pn532

@@ -1,0 +1,87 @@
+#include "process_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace libnfc_test {
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& extra) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view variable = *entry;
+        if (variable.starts_with("LIBNFC_") || variable.starts_with("VIRUDE_READER=")) {
+            continue;
+        }
+        variables.emplace_back(variable);
+    }
+    for (const auto& [name, value] : extra) {
+        variables.push_back(name + "=" + value);
+    }
+    return variables;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (std::string& s : strings) {
+        result.push_back(s.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+}  // namespace
+
+ProgramRun run_program(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& environment) {
+    // Named after this process so that test programs run in parallel keep apart.
+    const std::string stem = testing::TempDir() + "libnfc_run_" + std::to_string(getpid());
+    const std::string out_path = stem + ".out";
+    const std::string err_path = stem + ".err";
+
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> variables = child_environment(environment);
+    std::vector<char*> argument_pointers = pointers(arguments);
+    std::vector<char*> variable_pointers = pointers(variables);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, arguments[0].c_str(), &actions, nullptr,
+                                    argument_pointers.data(), variable_pointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+
+    ProgramRun run;
+    int status = 0;
+    if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        run.exit_code = WEXITSTATUS(status);
+    }
+    run.out = slurp(out_path);
+    run.err = slurp(err_path);
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
+    return run;
+}
+
+}  // namespace libnfc_test

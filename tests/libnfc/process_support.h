@@ -1,0 +1,21 @@
+// Runs a program to its end with a chosen environment and collects what it printed.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace libnfc_test {
+
+struct ProgramRun {
+    int exit_code = -1;  // -1: it did not start or did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` with this process's environment minus every LIBNFC_* and VIRUDE_READER
+// variable (so that the caller's settings cannot leak in), plus `environment`.
+ProgramRun run_program(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& environment);
+
+}  // namespace libnfc_test

@@ -1,0 +1,67 @@
+// virude-dump and libnfc's own nfc-list against the emulated PN532, as separate programs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "process_support.h"
+#include "tools/pn532_emulator/pn532_emulator.h"
+
+namespace {
+
+using libnfc_test::ProgramRun;
+using libnfc_test::run_program;
+using ::testing::HasSubstr;
+
+pn532::EmulatorSetup demo_reader(std::vector<pn532::FaultRule> faults = {}) {
+    pn532::EmulatorSetup setup;
+    setup.card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
+    setup.faults = std::move(faults);
+    return setup;
+}
+
+TEST(NfcList, ListsTheEmulatedCard) {
+    pn532::Emulator emulator(demo_reader());
+    const ProgramRun run = run_program({NFC_LIST_PATH}, {{"LIBNFC_DEVICE", emulator.connstring()}});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("1 Felica (212 kbps) passive target(s) found"));
+    EXPECT_THAT(run.out, HasSubstr("ID (NFCID2): 01  2e  4c  d3  a1  b2  c3  d4"));
+    EXPECT_THAT(run.out, HasSubstr("System Code (SC): 80  2b"));
+    EXPECT_GT(emulator.count(pn532::kInListPassiveTarget), 1);  // it tried other cards too
+}
+
+TEST(VirudeDumpThroughLibnfc, ReadsTheCardAsTheSimulatedReaderDoes) {
+    pn532::Emulator emulator(demo_reader());
+    const ProgramRun simulated = run_program({VIRUDE_DUMP_PATH}, {{"VIRUDE_READER", "sim"}});
+    ASSERT_EQ(simulated.exit_code, 0);
+    for (const std::string& setting : {"libnfc:" + emulator.connstring(), std::string("libnfc")}) {
+        SCOPED_TRACE(setting);
+        // Plain "libnfc" reaches the emulator as libnfc's default device.
+        const ProgramRun run =
+            run_program({VIRUDE_DUMP_PATH},
+                        {{"VIRUDE_READER", setting}, {"LIBNFC_DEVICE", emulator.connstring()}});
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.out, simulated.out);
+        EXPECT_EQ(run.err, "");  // libnfc's own log lines stay off
+    }
+}
+
+TEST(VirudeDumpThroughLibnfc, ReadErrorPrintsOnlyTheMessage) {
+    pn532::Emulator emulator(demo_reader({{pn532::Fault::error_frame, pn532::kInDataExchange, 3}}));
+    const ProgramRun run =
+        run_program({VIRUDE_DUMP_PATH}, {{"VIRUDE_READER", "libnfc:" + emulator.connstring()}});
+    EXPECT_EQ(run.exit_code, 5);
+    EXPECT_EQ(run.err, "読み込みエラーです。\n");
+    // 008B was read; 090F's second command (its last 5 blocks) failed.
+    EXPECT_THAT(run.out, HasSubstr("0x008Bの内容\n 0:\t008B"));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("0x090F")));
+}
+
+TEST(VirudeDumpThroughLibnfc, KeepsTheLibnfcLogLevelTheUserSet) {
+    const ProgramRun run = run_program(
+        {VIRUDE_DUMP_PATH},
+        {{"VIRUDE_READER", "libnfc:pn532_uart:/nonexistent/tty"}, {"LIBNFC_LOG_LEVEL", "1"}});
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_THAT(run.err, HasSubstr("libnfc"));  // libnfc's own error line
+    EXPECT_THAT(run.err, HasSubstr("パソリを接続してください。"));
+}
+
+}  // namespace
