@@ -1,0 +1,105 @@
+// Wall time of one READ click through libnfc's pn532_uart driver and the emulated PN532 on
+// a pseudo-terminal, beside libnfc's own nfc-list on the same emulator. Most of a click is
+// libnfc's 50 ms port flush in nfc_open.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/read_command.h"
+#include "felica/libnfc/libnfc_reader.h"
+#include "felica/reader_library.h"
+#include "tools/pn532_emulator/pn532_emulator.h"
+
+extern char** environ;
+
+namespace {
+
+class DiscardingView final : public card::ReadView {
+  public:
+    void set_message(std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
+    void set_box_text(card::OutputBox, std::string_view text) override {
+        benchmark::DoNotOptimize(text.data());
+    }
+};
+
+pn532::EmulatorSetup demo_reader() {
+    pn532::EmulatorSetup setup;
+    setup.card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
+    return setup;
+}
+
+void click_through_libnfc(benchmark::State& state) {
+    pn532::Emulator emulator(demo_reader());
+    felica::ReaderLibrary library(
+        [connstring = emulator.connstring()] { return felica::open_libnfc_reader(connstring); });
+    DiscardingView view;
+    std::int64_t clicks = 0;
+    for (auto _ : state) {
+        if (card::Command_Click(library, view) != card::ClickOutcome::success) {
+            state.SkipWithError("the click did not read the card");
+            break;
+        }
+        ++clicks;
+    }
+    if (clicks > 0) {
+        state.counters["chip_commands_per_click"] =
+            static_cast<double>(emulator.commands().size()) / static_cast<double>(clicks);
+    }
+}
+BENCHMARK(click_through_libnfc)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// nfc-list with the emulator as libnfc's only device; its output is discarded.
+bool run_nfc_list(const std::string& connstring) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!std::string_view(*entry).starts_with("LIBNFC_")) {
+            variables.emplace_back(*entry);
+        }
+    }
+    variables.push_back("LIBNFC_DEVICE=" + connstring);
+    variables.push_back("LIBNFC_LOG_LEVEL=0");
+    std::vector<char*> envp;
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+    std::string program = NFC_LIST_PATH;
+    char* argv[] = {program.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+void nfc_list_on_emulator(benchmark::State& state) {
+    pn532::Emulator emulator(demo_reader());
+    std::int64_t runs = 0;
+    for (auto _ : state) {
+        if (!run_nfc_list(emulator.connstring())) {
+            state.SkipWithError("nfc-list failed");
+            break;
+        }
+        ++runs;
+    }
+    if (runs > 0) {
+        state.counters["chip_commands_per_run"] =
+            static_cast<double>(emulator.commands().size()) / static_cast<double>(runs);
+    }
+}
+BENCHMARK(nfc_list_on_emulator)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
