@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "card/messages.h"
 #include "click_support.h"
 #include "felica/frames.h"
@@ -20,7 +18,6 @@ using libnfc_test::Click;
 using pn532::Fault;
 using pn532::FaultRule;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 // Every fault must end a click within this time (the slowest, a reader silent from the
 // start, takes libnfc's 1 s wake-up wait plus its 350 ms closing command).
@@ -73,32 +70,6 @@ TEST(LibnfcReader, ReadsTheCardAsTheSimulatedReaderDoes) {
     EXPECT_EQ(emulator.count(pn532::kInListPassiveTarget), 2);
     EXPECT_EQ(emulator.count(pn532::kInDataExchange), 10);
     EXPECT_TRUE(emulator.asleep());  // nfc_close powered the chip down
-}
-
-TEST(LibnfcReader, HalvesReadsForACardThatTakesFewerBlocks) {
-    felica::CardImage image = felica::demo_card();
-    image.block_limit = 4;
-    pn532::Emulator emulator(reader_with(std::make_shared<felica::SimulatedCard>(image)));
-    felica::ReaderLibrary library = library_on(emulator);
-    const Click got = libnfc_test::click(library);
-    EXPECT_EQ(got.outcome, ClickOutcome::success);
-    EXPECT_EQ(got.boxes,
-              libnfc_test::click_on_simulated_reader(std::make_shared<felica::SimulatedCard>(image))
-                  .boxes);
-}
-
-TEST(LibnfcReader, DefaultDeviceComesFromLibnfcDevice) {
-    pn532::Emulator emulator(reader_with(demo()));
-    const char* before = std::getenv("LIBNFC_DEVICE");
-    const std::string saved = before ? before : "";
-    setenv("LIBNFC_DEVICE", emulator.connstring().c_str(), 1);
-    felica::OpenedReader opened = felica::open_libnfc_reader(std::nullopt);
-    before ? setenv("LIBNFC_DEVICE", saved.c_str(), 1) : unsetenv("LIBNFC_DEVICE");
-
-    ASSERT_TRUE(opened.backend) << opened.reason;
-    EXPECT_THAT(opened.backend->name(), HasSubstr(emulator.device_path()));
-    EXPECT_EQ(opened.backend->max_blocks_per_read(), 15);
-    opened.backend->close();
 }
 
 TEST(LibnfcReader, OpenFailuresSayWhy) {
@@ -254,9 +225,10 @@ TEST(LibnfcReader, SendsNothingMoreAfterAFailedCommand) {
 }
 
 TEST(LibnfcReader, WaitsAtLeast300MsWhateverTheCardPromises) {
-    // The library asks for the card's few milliseconds; an answer 150 ms late still counts.
+    // The library asks for the card's 57 ms (7 ms for one block, 50 for the reader); an answer
+    // 100 ms late still counts.
     pn532::EmulatorSetup setup = faulty(Fault::late_reply, pn532::kInDataExchange, 1);
-    setup.faults[0].delay = 150ms;
+    setup.faults[0].delay = 100ms;
     pn532::Emulator emulator(setup);
     felica::ReaderLibrary library = library_on(emulator);
     const Click got = libnfc_test::click(library);

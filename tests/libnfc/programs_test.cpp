@@ -55,13 +55,4 @@ TEST(VirudeDumpThroughLibnfc, ReadErrorPrintsOnlyTheMessage) {
     EXPECT_THAT(run.out, ::testing::Not(HasSubstr("0x090F")));
 }
 
-TEST(VirudeDumpThroughLibnfc, KeepsTheLibnfcLogLevelTheUserSet) {
-    const ProgramRun run = run_program(
-        {VIRUDE_DUMP_PATH},
-        {{"VIRUDE_READER", "libnfc:pn532_uart:/nonexistent/tty"}, {"LIBNFC_LOG_LEVEL", "1"}});
-    EXPECT_EQ(run.exit_code, 3);
-    EXPECT_THAT(run.err, HasSubstr("libnfc"));  // libnfc's own error line
-    EXPECT_THAT(run.err, HasSubstr("パソリを接続してください。"));
-}
-
 }  // namespace
