@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev fonts-ipafont-gothic
     xvfb xdotool imagemagick
     libnfc-dev libnfc-bin
+    pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
 )
 
 missing=()
@@ -22,6 +23,13 @@ done
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}" >&2
     export DEBIAN_FRONTEND=noninteractive
+    # Installing pcscd must not start it: the PC/SC tests run their own pcscd in a private
+    # namespace, and one on the host would hold the readers that libnfc wants.
+    if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+        printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+        chmod 755 /usr/sbin/policy-rc.d
+        trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+    fi
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,9 +1,150 @@
+// The PC/SC reader backend: picks a reader, connects to its card when polling, and carries
+// frames in the reader's dialect.
 #include "felica/pcsc/pcsc_reader.h"
 
-namespace felica {
+#include <algorithm>
+#include <cctype>
 
-OpenedReader open_pcsc_reader(const std::optional<std::string>&) {
-    return {nullptr, RwError::no_reader, "PC/SC readers are not supported by this build"};
+#include "felica/pcsc/dialect_choice.h"
+#include "felica/pcsc/pcsc_session.h"
+
+namespace felica {
+namespace {
+
+using pcsc::Dialect;
+using pcsc::DialectStart;
+using pcsc::PcscSession;
+
+// Time a reader adds to a command beyond the card's own: the frames at 212 kbit/s (about
+// 10 ms for the longest answer) and the reader's own work.
+constexpr std::chrono::microseconds kReaderOverhead{15'000};
+
+bool contains_ignoring_case(std::string_view text, std::string_view part) {
+    return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           }) != text.end();
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) {
+        out += (out.empty() ? "\"" : ", \"") + name + "\"";
+    }
+    return out;
+}
+
+class PcscReader final : public ReaderBackend {
+  public:
+    PcscReader(std::unique_ptr<PcscSession> session, std::string reader)
+        : session_(std::move(session)), reader_(std::move(reader)) {}
+
+    std::string name() const override { return "PC/SC reader \"" + reader_ + "\""; }
+    int max_blocks_per_read() const override { return pcsc::max_blocks_for_reader(reader_); }
+    std::chrono::microseconds overhead() const override { return kReaderOverhead; }
+
+    // The card is reached here rather than when the reader is opened: a reader without a
+    // card is a reader all the same, and whatever goes wrong from here on is the card's.
+    Transfer poll(ByteView polling_frame, std::chrono::microseconds timeout) override {
+        if (!session_) {
+            return {RwError::not_initialized, {}};
+        }
+        if (!dialect_) {
+            if (const RwError error = start_card(); error != RwError::none) {
+                return {error, {}};
+            }
+        }
+        return dialect_->poll(*session_, polling_frame, timeout);
+    }
+
+    Transfer exchange(ByteView frame, std::chrono::microseconds timeout) override {
+        if (!session_) {
+            return {RwError::not_initialized, {}};
+        }
+        if (!dialect_) {
+            return {RwError::not_polled, {}};
+        }
+        return dialect_->exchange(*session_, frame, timeout);
+    }
+
+    void close() override {
+        if (session_ && dialect_ && !session_->stalled()) {
+            dialect_->end(*session_);
+        }
+        dialect_.reset();
+        session_.reset();
+    }
+
+  private:
+    // Connects, then opens the first dialect the reader accepts: its name's, its card's
+    // ATR's, then the others.
+    RwError start_card() {
+        if (const RwError error = session_->connect(reader_); error != RwError::none) {
+            return error;
+        }
+        Bytes atr;
+        if (const RwError error = session_->atr(atr); error != RwError::none) {
+            session_->disconnect();
+            return error;
+        }
+        for (const pcsc::DialectKind kind : pcsc::dialect_candidates(reader_, atr)) {
+            std::unique_ptr<Dialect> dialect = pcsc::make_dialect(kind);
+            const DialectStart started = dialect->start(*session_);
+            if (started.status == DialectStart::Status::started) {
+                dialect_ = std::move(dialect);
+                return RwError::none;
+            }
+            if (started.status == DialectStart::Status::failed) {
+                session_->disconnect();
+                return started.error;
+            }
+        }
+        session_->disconnect();
+        return RwError::malformed_response;
+    }
+
+    std::unique_ptr<PcscSession> session_;
+    std::string reader_;
+    std::unique_ptr<Dialect> dialect_;
+};
+
+OpenedReader failure(RwError error, std::string reason) {
+    return {nullptr, error, "PC/SC: " + std::move(reason)};
+}
+
+}  // namespace
+
+OpenedReader open_pcsc_reader(const std::optional<std::string>& name) {
+    auto session = std::make_unique<PcscSession>();
+    if (const RwError error = session->establish(); error != RwError::none) {
+        return failure(error, session->failure());
+    }
+    std::vector<std::string> readers;
+    if (const RwError error = session->list_readers(readers); error != RwError::none) {
+        return failure(error, session->failure());
+    }
+    if (name) {
+        std::vector<std::string> matching;
+        std::copy_if(
+            readers.begin(), readers.end(), std::back_inserter(matching),
+            [&name](const std::string& reader) { return contains_ignoring_case(reader, *name); });
+        if (matching.empty()) {
+            return failure(RwError::no_reader, "no reader's name contains \"" + *name +
+                                                   "\" (readers: " + joined(readers) + ")");
+        }
+        readers = std::move(matching);
+    }
+    // The first reader with a card on it; without any, the first reader, whose missing card
+    // polling then reports.
+    std::vector<bool> present;
+    if (const RwError error = session->cards_present(readers, present); error != RwError::none) {
+        return failure(error, session->failure());
+    }
+    const auto with_card = std::find(present.begin(), present.end(), true);
+    const std::string& reader =
+        readers[with_card == present.end() ? 0
+                                           : static_cast<std::size_t>(with_card - present.begin())];
+    return {std::make_unique<PcscReader>(std::move(session), reader), RwError::none, {}};
 }
 
 }  // namespace felica

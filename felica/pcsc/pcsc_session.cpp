@@ -1,0 +1,285 @@
+#include "felica/pcsc/pcsc_session.h"
+
+#include <winscard.h>
+
+#include <atomic>
+
+#include "felica/pcsc/apdu.h"
+#include "felica/pcsc/pcsc_errors.h"
+
+namespace felica::pcsc {
+namespace {
+
+constexpr Byte kSwMoreData = 0x61;
+constexpr int kMaxGetResponses = 8;
+// Room for any answer, extended APDUs included, so that a chatty reader is never cut short.
+constexpr DWORD kReceiveRoom = MAX_BUFFER_SIZE_EXTENDED;
+
+}  // namespace
+
+// Shared with the jobs on the worker thread, which may outlive the session.
+struct PcscSession::Handles {
+    SCARDCONTEXT context = 0;
+    // Read by the caller's thread too, to cancel: set only once `context` holds a context.
+    std::atomic<bool> has_context = false;
+    SCARDHANDLE card = 0;
+    bool connected = false;
+    bool in_transaction = false;
+    DWORD protocol = SCARD_PROTOCOL_UNDEFINED;
+
+    void end_card() {
+        if (in_transaction) {
+            (void)SCardEndTransaction(card, SCARD_LEAVE_CARD);
+            in_transaction = false;
+        }
+        if (connected) {
+            (void)SCardDisconnect(card, SCARD_LEAVE_CARD);
+            connected = false;
+        }
+    }
+
+    void release() {
+        end_card();
+        if (has_context) {
+            (void)SCardReleaseContext(context);
+            has_context = false;
+        }
+    }
+};
+
+PcscSession::PcscSession() : handles_(std::make_shared<Handles>()) {}
+
+PcscSession::~PcscSession() {
+    auto cleanup = [handles = handles_] { handles->release(); };
+    if (watchdog_.overran()) {
+        watchdog_.post(cleanup);
+    } else {
+        (void)watchdog_.run(cleanup, kCallAllowance);
+    }
+}
+
+bool PcscSession::stalled() const {
+    return watchdog_.overran();
+}
+
+RwError PcscSession::failed(const std::string& call, long code) {
+    failure_ = call + ": " + pcsc_code_name(code);
+    return rw_error_of_pcsc(code);
+}
+
+RwError PcscSession::overran(const std::string& call) {
+    failure_ = call + ": no answer in time";
+    return RwError::reader_timeout;
+}
+
+std::optional<long> PcscSession::guarded(std::function<long()> call,
+                                         std::chrono::microseconds limit) {
+    if (watchdog_.overran()) {
+        return std::nullopt;
+    }
+    // SCardCancel ends a wait in SCardGetStatusChange; other calls just run on, abandoned.
+    return watchdog_.call<long>(std::move(call), limit, [handles = handles_] {
+        if (handles->has_context) {
+            (void)SCardCancel(handles->context);
+        }
+    });
+}
+
+RwError PcscSession::establish() {
+    const auto code = guarded(
+        [handles = handles_] {
+            SCARDCONTEXT context = 0;
+            const LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+            if (rv == SCARD_S_SUCCESS) {
+                handles->context = context;
+                handles->has_context = true;
+            }
+            return static_cast<long>(rv);
+        },
+        kCallAllowance);
+    if (!code) {
+        return overran("SCardEstablishContext");
+    }
+    return *code == SCARD_S_SUCCESS ? RwError::none : failed("SCardEstablishContext", *code);
+}
+
+RwError PcscSession::list_readers(std::vector<std::string>& names) {
+    auto listed = std::make_shared<std::vector<std::string>>();
+    const auto code = guarded(
+        [handles = handles_, listed] {
+            DWORD length = 0;
+            LONG rv = SCardListReaders(handles->context, nullptr, nullptr, &length);
+            if (rv != SCARD_S_SUCCESS) {
+                return static_cast<long>(rv);
+            }
+            std::string buffer(length, '\0');
+            rv = SCardListReaders(handles->context, nullptr, buffer.data(), &length);
+            if (rv != SCARD_S_SUCCESS) {
+                return static_cast<long>(rv);
+            }
+            // A list of NUL-terminated names, ended by an empty one.
+            for (std::size_t at = 0; at < buffer.size() && buffer[at] != '\0';) {
+                const std::size_t end = buffer.find('\0', at);
+                listed->push_back(buffer.substr(at, end - at));
+                at = end + 1;
+            }
+            return static_cast<long>(SCARD_S_SUCCESS);
+        },
+        kCallAllowance);
+    if (!code) {
+        return overran("SCardListReaders");
+    }
+    if (*code != SCARD_S_SUCCESS) {
+        return failed("SCardListReaders", *code);
+    }
+    if (listed->empty()) {
+        return failed("SCardListReaders", SCARD_E_NO_READERS_AVAILABLE);
+    }
+    names = std::move(*listed);
+    return RwError::none;
+}
+
+RwError PcscSession::cards_present(const std::vector<std::string>& names,
+                                   std::vector<bool>& present) {
+    auto states = std::make_shared<std::vector<bool>>();
+    const auto code = guarded(
+        [handles = handles_, names, states] {
+            std::vector<SCARD_READERSTATE> readers(names.size());
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                readers[i].szReader = names[i].c_str();
+                readers[i].dwCurrentState = SCARD_STATE_UNAWARE;
+            }
+            // With every state unknown to us, the current ones come back at once.
+            const LONG rv = SCardGetStatusChange(handles->context, 0, readers.data(),
+                                                 static_cast<DWORD>(readers.size()));
+            for (const SCARD_READERSTATE& reader : readers) {
+                states->push_back((reader.dwEventState & SCARD_STATE_PRESENT) != 0 &&
+                                  (reader.dwEventState & SCARD_STATE_MUTE) == 0);
+            }
+            return static_cast<long>(rv);
+        },
+        kCallAllowance);
+    if (!code) {
+        return overran("SCardGetStatusChange");
+    }
+    if (*code != SCARD_S_SUCCESS) {
+        return failed("SCardGetStatusChange", *code);
+    }
+    present = std::move(*states);
+    return RwError::none;
+}
+
+RwError PcscSession::connect(const std::string& reader) {
+    const auto connected = guarded(
+        [handles = handles_, reader] {
+            handles->end_card();
+            const LONG rv = SCardConnect(handles->context, reader.c_str(), SCARD_SHARE_SHARED,
+                                         SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handles->card,
+                                         &handles->protocol);
+            handles->connected = rv == SCARD_S_SUCCESS;
+            return static_cast<long>(rv);
+        },
+        kCallAllowance);
+    if (!connected) {
+        return overran("SCardConnect");
+    }
+    if (*connected != SCARD_S_SUCCESS) {
+        return failed("SCardConnect", *connected);
+    }
+    // Another program's transaction on the reader holds this one back until it ends.
+    const auto begun = guarded(
+        [handles = handles_] {
+            const LONG rv = SCardBeginTransaction(handles->card);
+            handles->in_transaction = rv == SCARD_S_SUCCESS;
+            return static_cast<long>(rv);
+        },
+        kCallAllowance);
+    if (!begun) {
+        return overran("SCardBeginTransaction");
+    }
+    if (*begun != SCARD_S_SUCCESS) {
+        const RwError error = failed("SCardBeginTransaction", *begun);
+        disconnect();
+        return error;
+    }
+    return RwError::none;
+}
+
+RwError PcscSession::atr(Bytes& atr) {
+    auto bytes = std::make_shared<Bytes>();
+    const auto code = guarded(
+        [handles = handles_, bytes] {
+            BYTE buffer[MAX_ATR_SIZE];
+            DWORD length = sizeof buffer;
+            DWORD state = 0;
+            DWORD protocol = 0;
+            const LONG rv =
+                SCardStatus(handles->card, nullptr, nullptr, &state, &protocol, buffer, &length);
+            if (rv == SCARD_S_SUCCESS) {
+                bytes->assign(buffer, buffer + length);
+            }
+            return static_cast<long>(rv);
+        },
+        kCallAllowance);
+    if (!code) {
+        return overran("SCardStatus");
+    }
+    if (*code != SCARD_S_SUCCESS) {
+        return failed("SCardStatus", *code);
+    }
+    atr = std::move(*bytes);
+    return RwError::none;
+}
+
+void PcscSession::disconnect() {
+    (void)guarded(
+        [handles = handles_] {
+            handles->end_card();
+            return static_cast<long>(SCARD_S_SUCCESS);
+        },
+        kCallAllowance);
+}
+
+ApduReply PcscSession::transmit(ByteView command, std::chrono::microseconds card_time) {
+    const auto limit = card_time + kCallAllowance;
+    Bytes data;
+    Bytes next(command.begin(), command.end());
+    for (int round = 0; round <= kMaxGetResponses; ++round) {
+        auto response = std::make_shared<Bytes>();
+        const auto code = guarded(
+            [handles = handles_, sent = next, response] {
+                if (!handles->connected) {
+                    return static_cast<long>(SCARD_E_INVALID_HANDLE);
+                }
+                const SCARD_IO_REQUEST* pci =
+                    handles->protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
+                response->resize(kReceiveRoom);
+                DWORD length = kReceiveRoom;
+                const LONG rv =
+                    SCardTransmit(handles->card, pci, sent.data(), static_cast<DWORD>(sent.size()),
+                                  nullptr, response->data(), &length);
+                response->resize(rv == SCARD_S_SUCCESS ? length : 0);
+                return static_cast<long>(rv);
+            },
+            limit);
+        if (!code) {
+            return {overran("SCardTransmit"), {}};
+        }
+        if (*code != SCARD_S_SUCCESS) {
+            return {failed("SCardTransmit", *code), {}};
+        }
+        const auto apdu = split_response(*response);
+        if (!apdu || (apdu->sw >> 8) != kSwMoreData) {
+            // Anything but "more data" (a broken answer too) goes to the dialect as it is.
+            data.insert(data.end(), response->begin(), response->end());
+            return {RwError::none, std::move(data)};
+        }
+        data.insert(data.end(), apdu->data.begin(), apdu->data.end());
+        const Byte available = static_cast<Byte>(apdu->sw & 0xFF);
+        next = {0xFF, 0xC0, 0x00, 0x00, available};  // GET RESPONSE
+    }
+    failure_ = "SCardTransmit: GET RESPONSE without end";
+    return {RwError::malformed_response, {}};
+}
+
+}  // namespace felica::pcsc

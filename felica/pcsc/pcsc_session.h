@@ -1,0 +1,61 @@
+// One program's use of the PC/SC service: its context, the card connection inside a
+// transaction, and command APDUs. Every call runs under the watchdog, so none takes longer
+// than its deadline whatever pcscd or the reader does.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "felica/pcsc/apdu_channel.h"
+#include "felica/pcsc/watchdog.h"
+
+namespace felica::pcsc {
+
+// What the service and the reader may take for a call beyond the card's own time: a USB
+// round trip and pcscd's work are a few milliseconds; the rest is room for a loaded machine.
+inline constexpr std::chrono::milliseconds kCallAllowance{600};
+
+class PcscSession final : public ApduChannel {
+  public:
+    PcscSession();
+    // Ends the transaction, disconnects and releases the context: at once, or in the
+    // background when a call overran (the stuck call has to return first).
+    ~PcscSession() override;
+    PcscSession(const PcscSession&) = delete;
+    PcscSession& operator=(const PcscSession&) = delete;
+
+    RwError establish();
+    RwError list_readers(std::vector<std::string>& names);
+    // Which of the readers `names` hold a card now.
+    RwError cards_present(const std::vector<std::string>& names, std::vector<bool>& present);
+    // Connects to the card on `reader` (shared, T=0 or T=1) and begins a transaction.
+    RwError connect(const std::string& reader);
+    RwError atr(Bytes& atr);
+    // Ends the transaction and disconnects, leaving the card as it is.
+    void disconnect();
+
+    // Sends a command APDU on the connected card. A `61 xx` answer (more data waiting, as
+    // readers in T=0 give it) is fetched with GET RESPONSE.
+    ApduReply transmit(ByteView command, std::chrono::microseconds card_time) override;
+
+    // Has a call overrun its deadline? Nothing more is sent then.
+    bool stalled() const;
+    // The last failed call and its return code, for the diagnostic log.
+    const std::string& failure() const { return failure_; }
+
+  private:
+    struct Handles;
+
+    RwError failed(const std::string& call, long code);
+    RwError overran(const std::string& call);
+    // Runs a PC/SC call under the watchdog; nothing when it overran.
+    std::optional<long> guarded(std::function<long()> call, std::chrono::microseconds limit);
+
+    std::shared_ptr<Handles> handles_;
+    std::string failure_;
+    Watchdog watchdog_;  // last: destroyed first, after the clean-up is queued
+};
+
+}  // namespace felica::pcsc
