@@ -229,6 +229,9 @@ void VpcdCard::serve(int socket) {
                 if (!send_message(socket, atr_)) {
                     return;
                 }
+                std::lock_guard lock(mutex_);
+                ++stats_.atr_requests;
+                changed_.notify_all();
             } else if (control == kPowerOn || control == kReset) {
                 std::lock_guard lock(mutex_);
                 reader_->power_up();

@@ -41,6 +41,7 @@ struct LinkFault {
 struct CardStats {
     bool connected = false;   // the card sits in the reader slot (the link is up)
     int power_ups = 0;        // power-on and reset messages
+    int atr_requests = 0;     // the driver asks for the ATR whenever it checks for the card
     int apdus = 0;            // command APDUs received since the fault was armed
     int refused = 0;          // commands the reader model refused as not its own
     bool fault_done = false;  // the armed fault has struck (for a stall: its late answer is out)

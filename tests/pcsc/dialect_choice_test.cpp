@@ -1,0 +1,89 @@
+// Which dialect a reader gets: by name, by ATR, by probing; and PC/SC codes as error types.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <winscard.h>
+
+#include "felica/pcsc/dialect_choice.h"
+#include "felica/pcsc/pcsc_errors.h"
+
+namespace {
+
+using felica::Bytes;
+using felica::RwError;
+using felica::pcsc::DialectKind;
+using testing::ElementsAre;
+
+const Bytes kFelicaAtr = {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00,
+                          0x03, 0x06, 0x11, 0x00, 0x3B, 0x00, 0x00, 0x00, 0x00, 0x42};
+const Bytes kAcr122uAtr = {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00,
+                           0x03, 0x06, 0x03, 0xF0, 0x11, 0x00, 0x00, 0x00, 0x00, 0x8A};
+// A contact card's ATR and a MIFARE card's under the same contactless header.
+const Bytes kContactAtr = {0x3B, 0x9F, 0x95, 0x81, 0x31, 0xFE, 0x9F, 0x00, 0x66, 0x46};
+const Bytes kMifareAtr = {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00,
+                          0x03, 0x06, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x6A};
+
+TEST(DialectChoice, ByReaderName) {
+    // Names as pcscd gives them with libccid: model, interface, slot numbers.
+    EXPECT_EQ(felica::pcsc::dialect_by_name("SONY FeliCa RC-S300/P [RC-S300/P] (0123) 00 00"),
+              DialectKind::transparent_session);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("Sony FeliCa Port RC-S660/U 00 00"),
+              DialectKind::transparent_session);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("ACS ACR122U PICC Interface 00 00"),
+              DialectKind::pn532);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("acs acr122u 01 00"), DialectKind::pn532);
+    EXPECT_EQ(
+        felica::pcsc::dialect_by_name("ACS ACR1252 Dual Reader [ACR1252 Dual Reader PICC] 00 00"),
+        DialectKind::direct);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("Virtual PCD 00 00"), std::nullopt);
+    EXPECT_EQ(felica::pcsc::dialect_by_name(""), std::nullopt);
+}
+
+TEST(DialectChoice, ByAtr) {
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(kFelicaAtr), DialectKind::transparent_session);
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(kAcr122uAtr), DialectKind::pn532);
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(kContactAtr), std::nullopt);
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(kMifareAtr), std::nullopt);
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(Bytes(kFelicaAtr.begin(), kFelicaAtr.begin() + 14)),
+              std::nullopt);
+    EXPECT_EQ(felica::pcsc::dialect_by_atr(Bytes{}), std::nullopt);
+}
+
+TEST(DialectChoice, CandidatesNameFirstThenAtrThenProbing) {
+    using felica::pcsc::dialect_candidates;
+    // The name wins over the ATR; every dialect is there once.
+    EXPECT_THAT(
+        dialect_candidates("ACS ACR122U PICC Interface 00 00", kFelicaAtr),
+        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
+    EXPECT_THAT(
+        dialect_candidates("Virtual PCD 00 00", kAcr122uAtr),
+        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
+    EXPECT_THAT(
+        dialect_candidates("Virtual PCD 00 00", kContactAtr),
+        ElementsAre(DialectKind::transparent_session, DialectKind::pn532, DialectKind::direct));
+    // The frame-only dialect named by the reader goes first: it is what the reader speaks.
+    EXPECT_EQ(dialect_candidates("ACS ACR1252 Reader 00 00", kFelicaAtr).front(),
+              DialectKind::direct);
+}
+
+TEST(DialectChoice, BlocksPerReadBeforeTheCardIsSeen) {
+    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("ACS ACR1252 Dual Reader 00 00"), 15);
+    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("ACS ACR122U PICC Interface 00 00"), 14);
+    // Unknown: the smallest of all, since probing may end on any dialect.
+    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("Virtual PCD 00 00"), 14);
+}
+
+TEST(PcscErrors, ServiceReaderCardAndLinkFailures) {
+    using felica::pcsc::rw_error_of_pcsc;
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_S_SUCCESS), RwError::none);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SERVICE), RwError::no_service);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_READERS_AVAILABLE), RwError::no_reader);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SMARTCARD), RwError::timeout);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_W_REMOVED_CARD), RwError::card_removed);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_SHARING_VIOLATION), RwError::reader_busy);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NOT_TRANSACTED), RwError::io_error);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_F_COMM_ERROR), RwError::io_error);
+    EXPECT_EQ(felica::pcsc::pcsc_code_name(SCARD_W_REMOVED_CARD), "SCARD_W_REMOVED_CARD");
+    EXPECT_EQ(felica::pcsc::pcsc_code_name(0x80100099), "0x80100099");
+}
+
+}  // namespace

@@ -1,0 +1,473 @@
+// The PC/SC backend through a real pcscd: Debian's vpcd driver with the virtual card behind
+// it, as an RC-S300, an ACR122U and an ACR1252U. Clicks run in this process (the window's
+// path) or as virude-dump (the command line's).
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "card/messages.h"
+#include "card/read_command.h"
+#include "felica/reader_selection.h"
+#include "pcscd/sandbox.h"
+#include "tools/vpcd_card/vpcd_card.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using card::ClickOutcome;
+using felica::RwError;
+using pcscd_test::Pcscd;
+using testing::HasSubstr;
+using vpcd_card::LinkFault;
+using vpcd_card::ReaderModel;
+using vpcd_card::VpcdCard;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kPort = vpcd_card::kDefaultPort;
+// Every fault must end a click within this time.
+constexpr auto kClickLimit = 2s;
+// Generous bounds on waits for pcscd and the card: they fail a test only when an event never
+// comes.
+constexpr auto kEventLimit = 10s;
+
+std::string slot_name(std::string_view reader, int slot) {
+    return std::string(reader) + " 00 0" + std::to_string(slot);
+}
+
+std::string message_line(std::string_view message) {
+    return std::string(message) + "\n";
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct DumpRun {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs virude-dump with VIRUDE_READER set to `reader` (unset when nothing).
+DumpRun run_dump(const std::optional<std::string>& reader,
+                 std::vector<std::string> arguments = {}) {
+    const std::string stem = testing::TempDir() + "pcscd_dump_" + std::to_string(getpid());
+    const std::string out_path = stem + ".out";
+    const std::string err_path = stem + ".err";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0) {
+            _exit(126);
+        }
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (reader) {
+            setenv("VIRUDE_READER", reader->c_str(), 1);
+        } else {
+            unsetenv("VIRUDE_READER");
+        }
+        std::vector<char*> argv = {const_cast<char*>(VIRUDE_DUMP_PATH)};
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        execv(VIRUDE_DUMP_PATH, argv.data());
+        _exit(127);
+    }
+    DumpRun run;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        run.exit_code = WEXITSTATUS(status);
+    }
+    run.out = slurp(out_path);
+    run.err = slurp(err_path);
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
+    return run;
+}
+
+const DumpRun& simulated_dump() {
+    static const DumpRun run = run_dump("sim");
+    return run;
+}
+
+// Where the backend's calls began, in APDUs the virtual card had received by then.
+struct Stages {
+    int first_exchange = -1;  // before it, APDUs belong to polling
+    int close = -1;           // from it on, to ending the session
+};
+
+// Passes every call on to the PC/SC backend and notes where each stage began.
+class StageRecorder final : public felica::ReaderBackend {
+  public:
+    StageRecorder(std::unique_ptr<ReaderBackend> inner, const VpcdCard& card, Stages& stages)
+        : inner_(std::move(inner)), card_(card), stages_(stages) {}
+
+    std::string name() const override { return inner_->name(); }
+    int max_blocks_per_read() const override { return inner_->max_blocks_per_read(); }
+    std::chrono::microseconds overhead() const override { return inner_->overhead(); }
+    felica::Transfer poll(felica::ByteView frame, std::chrono::microseconds timeout) override {
+        return inner_->poll(frame, timeout);
+    }
+    felica::Transfer exchange(felica::ByteView frame, std::chrono::microseconds timeout) override {
+        if (stages_.first_exchange < 0) {
+            stages_.first_exchange = card_.stats().apdus;
+        }
+        return inner_->exchange(frame, timeout);
+    }
+    void close() override {
+        stages_.close = card_.stats().apdus;
+        inner_->close();
+    }
+
+  private:
+    std::unique_ptr<ReaderBackend> inner_;
+    const VpcdCard& card_;
+    Stages& stages_;
+};
+
+class RecordingView final : public card::ReadView {
+  public:
+    void set_message(std::string_view text) override { message = text; }
+    void set_box_text(card::OutputBox, std::string_view) override { ++boxes; }
+    std::string message;
+    int boxes = 0;
+};
+
+struct Click {
+    ClickOutcome outcome = ClickOutcome::success;
+    std::string message;
+    RwError rw = RwError::none;
+    Clock::duration took{};
+};
+
+// One click on READ, as the window makes it, through VIRUDE_READER=pcsc.
+Click click(const VpcdCard* card = nullptr, Stages* stages = nullptr) {
+    felica::ReaderLibrary library([card, stages] {
+        felica::OpenedReader opened = felica::open_reader(std::string("pcsc"));
+        if (opened.backend && card && stages) {
+            opened.backend =
+                std::make_unique<StageRecorder>(std::move(opened.backend), *card, *stages);
+        }
+        return opened;
+    });
+    RecordingView view;
+    Click result;
+    const auto start = Clock::now();
+    result.outcome = card::Command_Click(library, view);
+    result.took = Clock::now() - start;
+    result.message = view.message;
+    std::int32_t felica_error = 0;
+    std::int32_t rw_error = 0;
+    (void)library.get_last_error_types(felica_error, rw_error);
+    result.rw = static_cast<RwError>(rw_error);
+    return result;
+}
+
+std::string_view message_of(ClickOutcome outcome) {
+    switch (outcome) {
+        case ClickOutcome::success:
+            return "";
+        case ClickOutcome::no_reader:
+            return card::kMessageNoReader;
+        case ClickOutcome::no_card:
+            return card::kMessageNoCard;
+        case ClickOutcome::read_error:
+            return card::kMessageReadError;
+    }
+    return "?";
+}
+
+// Checks a failed click: its outcome and message, its error type when one is given, and
+// that it ended in time.
+void expect_click(const Click& c, ClickOutcome outcome, std::optional<RwError> rw = std::nullopt) {
+    EXPECT_EQ(c.outcome, outcome);
+    EXPECT_EQ(c.message, message_of(outcome));
+    if (rw) {
+        EXPECT_EQ(c.rw, *rw) << felica::to_string(c.rw);
+    }
+    EXPECT_LT(c.took, kClickLimit)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(c.took).count() << " ms";
+}
+
+std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {}) {
+    return std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
+}
+
+class PcscdTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        const pcscd_test::Sandbox& sandbox = pcscd_test::sandbox();
+        if (sandbox.skip) {
+            GTEST_SKIP() << "no private namespaces for pcscd: " << sandbox.problem;
+        }
+        ASSERT_TRUE(sandbox.entered) << sandbox.problem;
+    }
+
+    void TearDown() override {
+        card_.reset();
+        if (HasFailure() && pcscd_) {
+            std::cerr << "pcscd's log:\n" << pcscd_->log();
+        }
+        pcscd_.reset();
+    }
+
+    void start_pcscd(const std::optional<std::string>& reader_name) {
+        pcscd_.emplace(reader_name, kPort);
+    }
+
+    // Puts the card on the reader's slot and waits until pcscd sees it.
+    VpcdCard& put_card(ReaderModel model, const std::string& reader, int slot = 0) {
+        first_card_ = demo();
+        card_ = std::make_unique<VpcdCard>(model, first_card_,
+                                           static_cast<std::uint16_t>(kPort + slot));
+        card_->insert();
+        EXPECT_TRUE(pcscd_test::wait_for_card(slot_name(reader, slot), true, kEventLimit));
+        return *card_;
+    }
+
+    // Puts the card back after it was taken away, and waits until pcscd has it again: the
+    // driver checks for it (asking its ATR), then reports it present.
+    void put_back(const std::string& reader) {
+        const int asked = card_->stats().atr_requests;
+        card_->insert();
+        ASSERT_TRUE(card_->wait_until(
+            [asked](const vpcd_card::CardStats& s) { return s.atr_requests > asked; },
+            kEventLimit));
+        ASSERT_TRUE(pcscd_test::wait_for_card(slot_name(reader, 0), true, kEventLimit));
+    }
+
+    std::optional<Pcscd> pcscd_;
+    std::shared_ptr<felica::SimulatedCard> first_card_;  // the card put_card puts on the reader
+    std::unique_ptr<VpcdCard> card_;
+};
+
+TEST_F(PcscdTest, WithoutPcscdNoReaderIsFound) {
+    expect_click(click(), ClickOutcome::no_reader, RwError::no_service);
+    for (const auto& setting : {std::optional<std::string>(), std::optional<std::string>("pcsc")}) {
+        const DumpRun run = run_dump(setting);
+        EXPECT_EQ(run.exit_code, 3);
+        EXPECT_EQ(run.err, message_line(card::kMessageNoReader));
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(PcscdTest, PcscdWithoutReadersFindsNone) {
+    start_pcscd(std::nullopt);
+    expect_click(click(), ClickOutcome::no_reader, RwError::no_reader);
+    const DumpRun run = run_dump("pcsc", {"--trace"});
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_THAT(run.err, HasSubstr("SCARD_E_NO_READERS_AVAILABLE"));
+}
+
+TEST_F(PcscdTest, ReaderWithoutCardAsksForTheCardAndReadsOnceItIsThere) {
+    const std::string reader(vpcd_card::friendly_name(ReaderModel::rcs300));
+    start_pcscd(reader);
+    expect_click(click(), ClickOutcome::no_card, RwError::timeout);
+    const DumpRun run = run_dump(std::nullopt);
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.err, message_line(card::kMessageNoCard));
+
+    put_card(ReaderModel::rcs300, reader);
+    const Click next = click();
+    EXPECT_EQ(next.outcome, ClickOutcome::success);
+    EXPECT_EQ(next.message, "");
+}
+
+TEST_F(PcscdTest, PicksTheReaderThatHasTheCardOrTheOneNamed) {
+    const std::string reader(vpcd_card::friendly_name(ReaderModel::rcs300));
+    start_pcscd(reader);
+    put_card(ReaderModel::rcs300, reader, 1);  // the second slot; the first stays empty
+
+    const DumpRun found = run_dump(std::nullopt, {"--trace"});
+    EXPECT_EQ(found.exit_code, 0);
+    EXPECT_EQ(found.out, simulated_dump().out);
+    EXPECT_THAT(found.err, HasSubstr("Opened PC/SC reader \"" + slot_name(reader, 1) + "\""));
+
+    // A name picks among the readers whose names contain it, whatever the case.
+    const DumpRun named = run_dump("pcsc:rc-s300/p 00 01");
+    EXPECT_EQ(named.exit_code, 0);
+    EXPECT_EQ(named.out, simulated_dump().out);
+
+    const DumpRun unknown = run_dump("pcsc:ACR122", {"--trace"});
+    EXPECT_EQ(unknown.exit_code, 3);
+    EXPECT_THAT(unknown.err, HasSubstr("no reader's name contains \"ACR122\""));
+    EXPECT_THAT(unknown.err, HasSubstr(message_line(card::kMessageNoReader)));
+}
+
+// ---- Each reader model ----
+
+class EachReader : public PcscdTest, public testing::WithParamInterface<ReaderModel> {
+  protected:
+    std::string reader() const { return std::string(vpcd_card::friendly_name(GetParam())); }
+
+    // Starts pcscd with the model's reader and the card on it, and makes a clean click that
+    // tells which APDUs belong to which stage.
+    Stages start_with_card() {
+        start_pcscd(reader());
+        put_card(GetParam(), reader());
+        Stages stages;
+        card_->arm({});
+        const Click clean = click(card_.get(), &stages);
+        EXPECT_EQ(clean.outcome, ClickOutcome::success) << clean.message;
+        total_apdus_ = card_->stats().apdus;
+        frames_ = first_card_->exchanges();
+        EXPECT_GT(stages.first_exchange, 0);
+        EXPECT_GE(stages.close, stages.first_exchange);
+        return stages;
+    }
+
+    // What a click meets when the APDU numbered `apdu` fails.
+    static ClickOutcome outcome_at(const Stages& stages, int apdu) {
+        if (apdu < stages.first_exchange) {
+            return ClickOutcome::no_card;
+        }
+        return apdu < stages.close ? ClickOutcome::read_error : ClickOutcome::success;
+    }
+
+    void expect_next_click_reads() {
+        card_->arm({});
+        const Click next = click();
+        EXPECT_EQ(next.outcome, ClickOutcome::success) << next.message;
+    }
+
+    int total_apdus_ = 0;  // of a whole click
+    int frames_ = 0;       // of a whole click: polling and the reads
+};
+
+std::string model_test_name(const testing::TestParamInfo<ReaderModel>& info) {
+    return std::string(vpcd_card::model_key(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, EachReader,
+                         testing::Values(ReaderModel::rcs300, ReaderModel::acr122u,
+                                         ReaderModel::acr1252u),
+                         model_test_name);
+
+TEST_P(EachReader, DumpReadsLikeTheSimulatedReader) {
+    start_pcscd(reader());
+    put_card(GetParam(), reader());
+    ASSERT_EQ(simulated_dump().exit_code, 0);
+
+    // Found automatically, as any PC/SC reader, and by a part of its name.
+    const std::string name_part = GetParam() == ReaderModel::rcs300    ? "rc-s300"
+                                  : GetParam() == ReaderModel::acr122u ? "acr122u picc"
+                                                                       : "acr1252 dual";
+    for (const auto& setting : {std::optional<std::string>(), std::optional<std::string>("pcsc"),
+                                std::optional<std::string>("pcsc:" + name_part)}) {
+        SCOPED_TRACE(setting.value_or("(unset)"));
+        const DumpRun run = run_dump(setting);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.out, simulated_dump().out);
+        EXPECT_EQ(run.err, "");
+    }
+    // The reader's name told its dialect: nothing else was tried on it.
+    EXPECT_EQ(card_->stats().refused, 0);
+}
+
+TEST_P(EachReader, UnknownReaderNameFindsTheDialect) {
+    start_pcscd("Virtual PCD");  // Debian's own name for the vpcd reader
+    put_card(GetParam(), "Virtual PCD");
+    const DumpRun run = run_dump(std::nullopt);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, simulated_dump().out);
+}
+
+TEST_P(EachReader, CardLeavingTheFieldOrNotAnswering) {
+    start_with_card();
+    ASSERT_EQ(frames_, 6);  // polling and five reads
+    // The card leaves after answering `answered` frames; the reader sees it no more.
+    for (int answered = 0; answered < frames_; ++answered) {
+        SCOPED_TRACE("frames answered: " + std::to_string(answered));
+        felica::CardFaults leaves;
+        leaves.removed_after = answered;
+        card_->replace_card(demo(leaves));
+        expect_click(click(), answered == 0 ? ClickOutcome::no_card : ClickOutcome::read_error,
+                     RwError::timeout);
+        card_->replace_card(demo());
+        expect_next_click_reads();
+    }
+    {
+        SCOPED_TRACE("silent card");
+        felica::CardFaults silent;
+        silent.silent = true;
+        card_->replace_card(demo(silent));
+        expect_click(click(), ClickOutcome::no_card, RwError::timeout);
+        card_->replace_card(demo());
+        expect_next_click_reads();
+    }
+    {
+        SCOPED_TRACE("answers from another card");
+        felica::CardFaults garbled;
+        garbled.garble = felica::Garble::wrong_idm;
+        card_->replace_card(demo(garbled));
+        expect_click(click(), ClickOutcome::read_error, RwError::wrong_idm);
+        card_->replace_card(demo());
+        expect_next_click_reads();
+    }
+}
+
+TEST_P(EachReader, MalformedReaderAnswersAtEachApdu) {
+    const Stages stages = start_with_card();
+    for (const LinkFault::Kind kind : {LinkFault::Kind::bad_status, LinkFault::Kind::truncated}) {
+        for (int apdu = 0; apdu < total_apdus_; ++apdu) {
+            SCOPED_TRACE(
+                (kind == LinkFault::Kind::bad_status ? "6F 00 at APDU " : "1 byte at APDU ") +
+                std::to_string(apdu));
+            card_->arm({kind, apdu, {}});
+            const ClickOutcome expected = outcome_at(stages, apdu);
+            const Click c = click();
+            if (expected == ClickOutcome::success) {
+                EXPECT_EQ(c.outcome,
+                          ClickOutcome::success);  // ending the session is not the dump's concern
+            } else {
+                expect_click(c, expected, RwError::malformed_response);
+            }
+            expect_next_click_reads();
+        }
+    }
+}
+
+TEST_P(EachReader, CardTakenAwayAndPutBack) {
+    const Stages stages = start_with_card();
+    // While polling, at the first read, and at the last APDU of the reads.
+    for (const int apdu : {0, stages.first_exchange, stages.close - 1}) {
+        SCOPED_TRACE("taken away at APDU " + std::to_string(apdu));
+        card_->arm({LinkFault::Kind::leave, apdu, {}});
+        expect_click(click(), outcome_at(stages, apdu));
+        put_back(reader());
+        expect_next_click_reads();
+    }
+}
+
+TEST_P(EachReader, StalledReaderIsAbandonedInTime) {
+    const Stages stages = start_with_card();
+    // One place per model: while opening the session, at the first read, at the last read.
+    const int apdu = GetParam() == ReaderModel::rcs300    ? 0
+                     : GetParam() == ReaderModel::acr122u ? stages.first_exchange
+                                                          : stages.close - 1;
+    card_->arm({LinkFault::Kind::stall, apdu, 1000ms});
+    expect_click(click(), outcome_at(stages, apdu), RwError::reader_timeout);
+    // Once the late answer is out, the stalled call returns and lets go of the reader.
+    ASSERT_TRUE(
+        card_->wait_until([](const vpcd_card::CardStats& s) { return s.fault_done; }, kEventLimit));
+    expect_next_click_reads();
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+#include "pcscd/sandbox.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <winscard.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+#include "tools/vpcd_card/reader_conf.h"
+
+namespace pcscd_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kSocket = "/run/pcscd/pcscd.comm";
+constexpr std::chrono::milliseconds kStartLimit = 10s;
+
+Sandbox g_sandbox;
+
+std::string error_text(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool loopback_up() {
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (sock < 0) {
+        return false;
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(sock, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
+    up = up && ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+    close(sock);
+    return up;
+}
+
+}  // namespace
+
+Sandbox enter_sandbox() {
+    Sandbox result;
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+        result.skip = true;
+        result.problem = error_text("unshare(CLONE_NEWNS | CLONE_NEWNET), which needs root");
+    } else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        result.problem = error_text("making / private");
+    } else if (mount("tmpfs", "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=755") != 0) {
+        result.problem = error_text("tmpfs on /run");
+    } else if (!loopback_up()) {
+        result.problem = error_text("loopback up");
+    } else {
+        setenv("PCSCLITE_CSOCK_NAME", kSocket, 1);
+        result.entered = true;
+    }
+    g_sandbox = result;
+    return result;
+}
+
+const Sandbox& sandbox() {
+    return g_sandbox;
+}
+
+Pcscd::Pcscd(std::optional<std::string> reader_name, std::uint16_t port) {
+    char directory[] = "/run/virude-pcscd-XXXXXX";
+    if (!mkdtemp(directory)) {
+        throw std::runtime_error(error_text("mkdtemp"));
+    }
+    directory_ = directory;
+    const std::string conf_dir = directory_ + "/reader.conf.d";
+    mkdir(conf_dir.c_str(), 0755);
+    std::ofstream(conf_dir + "/vpcd")
+        << (reader_name
+                ? vpcd_card::reader_conf_entry(*reader_name, port, vpcd_card::vpcd_driver_path())
+                : std::string());
+
+    const std::string log_path = directory_ + "/pcscd.log";
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int null = open("/dev/null", O_RDONLY);
+        if (log < 0 || null < 0) {
+            _exit(126);
+        }
+        dup2(null, 0);
+        dup2(log, 1);
+        dup2(log, 2);
+        // Foreground, errors only, readers from our directory alone.
+        execlp("pcscd", "pcscd", "--foreground", "--error", "--config", conf_dir.c_str(),
+               static_cast<char*>(nullptr));
+        execl("/usr/sbin/pcscd", "pcscd", "--foreground", "--error", "--config", conf_dir.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid_ < 0) {
+        throw std::runtime_error(error_text("fork"));
+    }
+    // pcscd opens its socket once its readers are set up: wait for it to list them.
+    const std::size_t expected = reader_name ? 2 : 0;
+    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("pcscd ended at start:\n" + log());
+        }
+        SCARDCONTEXT context = 0;
+        if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) ==
+            SCARD_S_SUCCESS) {
+            SCardReleaseContext(context);
+            if (list_readers().size() == expected) {
+                return;
+            }
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    throw std::runtime_error("pcscd did not start in time:\n" + log());
+}
+
+Pcscd::~Pcscd() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    std::remove((directory_ + "/reader.conf.d/vpcd").c_str());
+    rmdir((directory_ + "/reader.conf.d").c_str());
+    std::remove((directory_ + "/pcscd.log").c_str());
+    rmdir(directory_.c_str());
+}
+
+std::string Pcscd::log() const {
+    std::ifstream in(directory_ + "/pcscd.log");
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> list_readers() {
+    std::vector<std::string> names;
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+        return names;
+    }
+    DWORD length = SCARD_AUTOALLOCATE;
+    char* buffer = nullptr;
+    if (SCardListReaders(context, nullptr, reinterpret_cast<char*>(&buffer), &length) ==
+        SCARD_S_SUCCESS) {
+        for (const char* name = buffer; *name; name += std::strlen(name) + 1) {
+            names.emplace_back(name);
+        }
+        SCardFreeMemory(context, buffer);
+    }
+    SCardReleaseContext(context);
+    return names;
+}
+
+bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit) {
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+        return false;
+    }
+    SCARD_READERSTATE state{};
+    state.szReader = reader.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool reached = false;
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        const LONG rv = SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1);
+        if (rv != SCARD_S_SUCCESS) {
+            break;
+        }
+        const bool has_card = (state.dwEventState & SCARD_STATE_PRESENT) != 0 &&
+                              (state.dwEventState & SCARD_STATE_MUTE) == 0;
+        if (has_card == present) {
+            reached = true;
+            break;
+        }
+        // Wait for the next change of this state.
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+    }
+    SCardReleaseContext(context);
+    return reached;
+}
+
+}  // namespace pcscd_test
