@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <deque>
 
 #include "felica/pcsc/apdu.h"
@@ -50,6 +51,15 @@ void PrintTo(const Case& c, std::ostream* out) {
     *out << c.name;
 }
 
+// The case's name as a test name: letters and digits, the rest as underscores.
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+    std::string name = info.param.name;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
 void expect_transfer(const Transfer& t, const Case& c) {
     EXPECT_EQ(t.error, c.error) << felica::to_string(t.error);
     if (c.error == RwError::none) {
@@ -89,22 +99,6 @@ TEST(Apdu, BlocksFitting) {
 }
 
 // ---- PC/SC transparent session ----
-
-TEST(TransparentSession, Commands) {
-    namespace ts = felica::pcsc::transparent;
-    EXPECT_THAT(ts::start_session_command(),
-                ElementsAre(0xFF, 0xC2, 0x00, 0x00, 0x02, 0x81, 0x00, 0x00));
-    EXPECT_THAT(ts::switch_to_felica_command(),
-                ElementsAre(0xFF, 0xC2, 0x00, 0x02, 0x04, 0x8F, 0x02, 0x03, 0x00, 0x00));
-    EXPECT_THAT(ts::end_session_command(),
-                ElementsAre(0xFF, 0xC2, 0x00, 0x00, 0x02, 0x82, 0x00, 0x00));
-    // The timer in µs, little-endian; the frame after 95 and its length; Le 00.
-    EXPECT_EQ(
-        ts::exchange_command(kFrame, 0x012345us),
-        cat({{0xFF, 0xC2, 0x00, 0x01, 0x0F, 0x5F, 0x46, 0x04, 0x45, 0x23, 0x01, 0x00, 0x95, 0x06},
-             kFrame,
-             {0x00}}));
-}
 
 class TransparentExchange : public testing::TestWithParam<Case> {};
 
@@ -153,13 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
              cat({kOk, {0x97, 0x05}, kAnswer, kSw}),
              RwError::malformed_response,
              {}}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+    case_name);
 
 TEST(TransparentSession, ControlAnswers) {
     namespace ts = felica::pcsc::transparent;
@@ -173,19 +161,6 @@ TEST(TransparentSession, ControlAnswers) {
 }
 
 // ---- PN532 behind Direct Transmit ----
-
-TEST(Pn532, Commands) {
-    namespace pn = felica::pcsc::pn532;
-    EXPECT_EQ(pn::list_passive_target_command(kFrame),
-              (Bytes{0xFF, 0x00, 0x00, 0x00, 0x09, 0xD4, 0x4A, 0x01, 0x01, 0x00, 0x80, 0x2B, 0x00,
-                     0x00}));
-    EXPECT_FALSE(pn::list_passive_target_command(Bytes{0x05, 0x00, 0x80, 0x2B, 0x00}));
-    EXPECT_FALSE(pn::list_passive_target_command(read_answer(1)));
-    EXPECT_EQ(pn::communicate_thru_command(kAnswer),
-              (Bytes{0xFF, 0x00, 0x00, 0x00, 0x06, 0xD4, 0x42, 0x04, 0x01, 0xAA, 0xBB}));
-    EXPECT_THAT(pn::rf_timeout_command(0x09),
-                ElementsAre(0xFF, 0x00, 0x00, 0x00, 0x06, 0xD4, 0x32, 0x02, 0x00, 0x0B, 0x09));
-}
 
 TEST(Pn532, RfTimeoutCodeCoversTheTimeout) {
     namespace pn = felica::pcsc::pn532;
@@ -234,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
              RwError::malformed_response,
              {}},
         Case{"empty", {0x90, 0x00}, RwError::malformed_response, {}}),
-    [](const auto& info) { return std::to_string(info.index); });
+    case_name);
 
 class Pn532Exchange : public testing::TestWithParam<Case> {};
 
@@ -259,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                          RwError::malformed_response,
                          {}},
                     Case{"one byte", {0x61}, RwError::malformed_response, {}}),
-    [](const auto& info) { return std::to_string(info.index); });
+    case_name);
 
 // ---- Frames behind Direct Transmit ----
 
@@ -278,15 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"data with 63 00", cat({kAnswer, {0x63, 0x00}}), RwError::malformed_response, {}},
         Case{"wrong status word", {0x6F, 0x00}, RwError::malformed_response, {}},
         Case{"one byte", {0x90}, RwError::malformed_response, {}}),
-    [](const auto& info) { return std::to_string(info.index); });
-
-TEST(Dialects, BlocksPerReadFitTheirAnswers) {
-    // The transparent session's answer around a 14-block frame is 252 bytes; 15 would not
-    // fit 256. The PN532's frames hold 252 bytes after D5 43 <status>.
-    EXPECT_EQ(felica::pcsc::transparent::max_blocks_per_read(), 14);
-    EXPECT_EQ(felica::pcsc::pn532::max_blocks_per_read(), 14);
-    EXPECT_EQ(felica::pcsc::direct::max_blocks_per_read(), 15);
-}
+    case_name);
 
 // ---- Sessions against a scripted channel ----
 

@@ -311,6 +311,19 @@ TEST_F(PcscdTest, PicksTheReaderThatHasTheCardOrTheOneNamed) {
     EXPECT_THAT(unknown.err, HasSubstr(message_line(card::kMessageNoReader)));
 }
 
+TEST_F(PcscdTest, HungPcscdIsAbandonedInTime) {
+    const std::string reader(vpcd_card::friendly_name(ReaderModel::rcs300));
+    start_pcscd(reader);
+    put_card(ReaderModel::rcs300, reader);
+    pcscd_->freeze();
+    expect_click(click(), ClickOutcome::no_reader, RwError::reader_timeout);
+    pcscd_->resume();
+    // The abandoned call gets its answer and lets go of the service; the next click reads.
+    ASSERT_TRUE(pcscd_test::wait_until_unused(slot_name(reader, 0), kEventLimit));
+    const Click next = click();
+    EXPECT_EQ(next.outcome, ClickOutcome::success) << next.message;
+}
+
 // ---- Each reader model ----
 
 class EachReader : public PcscdTest, public testing::WithParamInterface<ReaderModel> {
@@ -354,6 +367,16 @@ class EachReader : public PcscdTest, public testing::WithParamInterface<ReaderMo
 std::string model_test_name(const testing::TestParamInfo<ReaderModel>& info) {
     return std::string(vpcd_card::model_key(info.param));
 }
+
+}  // namespace
+
+namespace vpcd_card {
+void PrintTo(ReaderModel model, std::ostream* out) {
+    *out << model_key(model);
+}
+}  // namespace vpcd_card
+
+namespace {
 
 INSTANTIATE_TEST_SUITE_P(Models, EachReader,
                          testing::Values(ReaderModel::rcs300, ReaderModel::acr122u,

@@ -133,6 +133,7 @@ Pcscd::Pcscd(std::optional<std::string> reader_name, std::uint16_t port) {
 
 Pcscd::~Pcscd() {
     if (pid_ > 0) {
+        kill(pid_, SIGCONT);
         kill(pid_, SIGTERM);
         int status = 0;
         const auto deadline = std::chrono::steady_clock::now() + 3s;
@@ -149,6 +150,14 @@ Pcscd::~Pcscd() {
     rmdir((directory_ + "/reader.conf.d").c_str());
     std::remove((directory_ + "/pcscd.log").c_str());
     rmdir(directory_.c_str());
+}
+
+void Pcscd::freeze() {
+    kill(pid_, SIGSTOP);
+}
+
+void Pcscd::resume() {
+    kill(pid_, SIGCONT);
 }
 
 std::string Pcscd::log() const {
@@ -175,7 +184,11 @@ std::vector<std::string> list_readers() {
     return names;
 }
 
-bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit) {
+namespace {
+
+// Waits until the state pcscd reports for `reader` satisfies `wanted`.
+template <class Wanted>
+bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milliseconds limit) {
     SCARDCONTEXT context = 0;
     if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
         return false;
@@ -191,13 +204,11 @@ bool wait_for_card(const std::string& reader, bool present, std::chrono::millise
         if (left.count() <= 0) {
             break;
         }
-        const LONG rv = SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1);
-        if (rv != SCARD_S_SUCCESS) {
+        if (SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1) !=
+            SCARD_S_SUCCESS) {
             break;
         }
-        const bool has_card = (state.dwEventState & SCARD_STATE_PRESENT) != 0 &&
-                              (state.dwEventState & SCARD_STATE_MUTE) == 0;
-        if (has_card == present) {
+        if (wanted(state.dwEventState)) {
             reached = true;
             break;
         }
@@ -206,6 +217,26 @@ bool wait_for_card(const std::string& reader, bool present, std::chrono::millise
     }
     SCardReleaseContext(context);
     return reached;
+}
+
+}  // namespace
+
+bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit) {
+    return wait_for_state(
+        reader,
+        [present](DWORD state) {
+            const bool has_card =
+                (state & SCARD_STATE_PRESENT) != 0 && (state & SCARD_STATE_MUTE) == 0;
+            return has_card == present;
+        },
+        limit);
+}
+
+bool wait_until_unused(const std::string& reader, std::chrono::milliseconds limit) {
+    return wait_for_state(
+        reader,
+        [](DWORD state) { return (state & (SCARD_STATE_INUSE | SCARD_STATE_EXCLUSIVE)) == 0; },
+        limit);
 }
 
 }  // namespace pcscd_test

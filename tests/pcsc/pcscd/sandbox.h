@@ -36,6 +36,9 @@ class Pcscd {
 
     // pcscd's own lines, for a failing test's output.
     std::string log() const;
+    // Stops pcscd where it is (SIGSTOP), as a service that hangs; resume() lets it go on.
+    void freeze();
+    void resume();
 
   private:
     std::string directory_;
@@ -47,5 +50,7 @@ std::vector<std::string> list_readers();
 // Waits until pcscd sees a card in `reader` (or, with `present` false, none); false when
 // `limit` passed first.
 bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit);
+// Waits until no program is connected to the card in `reader` any more.
+bool wait_until_unused(const std::string& reader, std::chrono::milliseconds limit);
 
 }  // namespace pcscd_test
