@@ -1,19 +1,14 @@
 // Runs the built virude-dump against simulated and missing readers.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/program_run.h"
 
 namespace {
 
@@ -28,58 +23,8 @@ const std::string kNoReader = "パソリを接続してください。\n";
 const std::string kNoCard = "ゆるかのをパソリにおいてください。\n";
 const std::string kReadError = "読み込みエラーです。\n";
 
-struct DumpRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Runs virude-dump with VIRUDE_READER set to `reader` (unset when empty).
-DumpRun run_dump(std::optional<std::string> reader, std::vector<std::string> arguments = {}) {
-    // Named after this process so that test programs run in parallel keep apart.
-    const std::string stem = testing::TempDir() + "virude_dump_" + std::to_string(getpid());
-    const std::string out_path = stem + ".out";
-    const std::string err_path = stem + ".err";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) {
-            _exit(126);
-        }
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        if (reader) {
-            setenv("VIRUDE_READER", reader->c_str(), 1);
-        } else {
-            unsetenv("VIRUDE_READER");
-        }
-        std::vector<char*> argv = {const_cast<char*>(VIRUDE_DUMP_PATH)};
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        execv(VIRUDE_DUMP_PATH, argv.data());
-        _exit(127);
-    }
-    DumpRun run;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        run.exit_code = WEXITSTATUS(status);
-    }
-    run.out = slurp(out_path);
-    run.err = slurp(err_path);
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
-    return run;
-}
+using DumpRun = test_support::ProgramRun;
+using test_support::run_dump;
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

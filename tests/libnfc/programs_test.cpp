@@ -2,13 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "process_support.h"
+#include "support/program_run.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
 
 namespace {
 
-using libnfc_test::ProgramRun;
-using libnfc_test::run_program;
+using test_support::ProgramRun;
+using test_support::run_dump;
+using test_support::run_program;
 using ::testing::HasSubstr;
 
 pn532::EmulatorSetup demo_reader(std::vector<pn532::FaultRule> faults = {}) {
@@ -30,7 +31,7 @@ TEST(NfcList, ListsTheEmulatedCard) {
 
 TEST(VirudeDumpThroughLibnfc, ReadsTheCardAsTheSimulatedReaderDoes) {
     pn532::Emulator emulator(demo_reader());
-    const ProgramRun simulated = run_program({VIRUDE_DUMP_PATH}, {{"VIRUDE_READER", "sim"}});
+    const ProgramRun simulated = run_dump("sim");
     ASSERT_EQ(simulated.exit_code, 0);
     for (const std::string& setting : {"libnfc:" + emulator.connstring(), std::string("libnfc")}) {
         SCOPED_TRACE(setting);
@@ -46,8 +47,7 @@ TEST(VirudeDumpThroughLibnfc, ReadsTheCardAsTheSimulatedReaderDoes) {
 
 TEST(VirudeDumpThroughLibnfc, ReadErrorPrintsOnlyTheMessage) {
     pn532::Emulator emulator(demo_reader({{pn532::Fault::error_frame, pn532::kInDataExchange, 3}}));
-    const ProgramRun run =
-        run_program({VIRUDE_DUMP_PATH}, {{"VIRUDE_READER", "libnfc:" + emulator.connstring()}});
+    const ProgramRun run = run_dump("libnfc:" + emulator.connstring());
     EXPECT_EQ(run.exit_code, 5);
     EXPECT_EQ(run.err, "読み込みエラーです。\n");
     // 008B was read; 090F's second command (its last 5 blocks) failed.

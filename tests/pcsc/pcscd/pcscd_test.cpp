@@ -1,16 +1,12 @@
 // The PC/SC backend through a real pcscd: Debian's vpcd driver with the virtual card behind
 // it, as an RC-S300, an ACR122U and an ACR1252U. Clicks run in this process (the window's
 // path) or as virude-dump (the command line's).
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +16,7 @@
 #include "card/read_command.h"
 #include "felica/reader_selection.h"
 #include "pcscd/sandbox.h"
+#include "support/program_run.h"
 #include "tools/vpcd_card/vpcd_card.h"
 
 namespace {
@@ -49,58 +46,8 @@ std::string message_line(std::string_view message) {
     return std::string(message) + "\n";
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-struct DumpRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs virude-dump with VIRUDE_READER set to `reader` (unset when nothing).
-DumpRun run_dump(const std::optional<std::string>& reader,
-                 std::vector<std::string> arguments = {}) {
-    const std::string stem = testing::TempDir() + "pcscd_dump_" + std::to_string(getpid());
-    const std::string out_path = stem + ".out";
-    const std::string err_path = stem + ".err";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) {
-            _exit(126);
-        }
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        if (reader) {
-            setenv("VIRUDE_READER", reader->c_str(), 1);
-        } else {
-            unsetenv("VIRUDE_READER");
-        }
-        std::vector<char*> argv = {const_cast<char*>(VIRUDE_DUMP_PATH)};
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        execv(VIRUDE_DUMP_PATH, argv.data());
-        _exit(127);
-    }
-    DumpRun run;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        run.exit_code = WEXITSTATUS(status);
-    }
-    run.out = slurp(out_path);
-    run.err = slurp(err_path);
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
-    return run;
-}
+using DumpRun = test_support::ProgramRun;
+using test_support::run_dump;
 
 const DumpRun& simulated_dump() {
     static const DumpRun run = run_dump("sim");

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace libnfc_test {
+namespace test_support {
 
 struct ProgramRun {
     int exit_code = -1;  // -1: it did not start or did not exit normally
@@ -18,4 +19,8 @@ struct ProgramRun {
 ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& environment);
 
-}  // namespace libnfc_test
+// Runs the built virude-dump with VIRUDE_READER set to `reader` (left unset without one).
+ProgramRun run_dump(const std::optional<std::string>& reader,
+                    const std::vector<std::string>& arguments = {});
+
+}  // namespace test_support

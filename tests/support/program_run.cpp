@@ -1,4 +1,4 @@
-#include "process_support.h"
+#include "support/program_run.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace libnfc_test {
+namespace test_support {
 namespace {
 
 std::string slurp(const std::string& path) {
@@ -51,7 +51,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& environment) {
     // Named after this process so that test programs run in parallel keep apart.
-    const std::string stem = testing::TempDir() + "libnfc_run_" + std::to_string(getpid());
+    const std::string stem = testing::TempDir() + "program_run_" + std::to_string(getpid());
     const std::string out_path = stem + ".out";
     const std::string err_path = stem + ".err";
 
@@ -84,4 +84,15 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     return run;
 }
 
-}  // namespace libnfc_test
+ProgramRun run_dump(const std::optional<std::string>& reader,
+                    const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {VIRUDE_DUMP_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::map<std::string, std::string> environment;
+    if (reader) {
+        environment["VIRUDE_READER"] = *reader;
+    }
+    return run_program(argv, environment);
+}
+
+}  // namespace test_support
