@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "card/messages.h"
-#include "click_support.h"
 #include "felica/frames.h"
+#include "support/click.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
 
 namespace {
@@ -14,9 +14,10 @@ namespace {
 using namespace std::chrono_literals;
 using card::ClickOutcome;
 using felica::RwError;
-using libnfc_test::Click;
 using pn532::Fault;
 using pn532::FaultRule;
+using test_support::Click;
+using test_support::message_of;
 using ::testing::HasSubstr;
 
 // Every fault must end a click within this time (the slowest, a reader silent from the
@@ -57,11 +58,11 @@ felica::ReaderLibrary library_on(const pn532::Emulator& emulator) {
 TEST(LibnfcReader, ReadsTheCardAsTheSimulatedReaderDoes) {
     pn532::Emulator emulator(reader_with(demo()));
     felica::ReaderLibrary library = library_on(emulator);
-    const Click expected = libnfc_test::click_on_simulated_reader(demo());
+    const Click expected = test_support::click_on_simulated_reader(demo());
     ASSERT_EQ(expected.outcome, ClickOutcome::success);
 
     for (int i = 0; i < 2; ++i) {  // and again: the first session left the chip asleep
-        const Click got = libnfc_test::click(library);
+        const Click got = test_support::click(library);
         EXPECT_EQ(got.outcome, ClickOutcome::success);
         EXPECT_EQ(got.message, "");
         EXPECT_EQ(got.boxes, expected.boxes);
@@ -96,20 +97,6 @@ struct FaultCase {
     // once need nothing.
     std::function<void(pn532::Emulator&)> repair = {};
 };
-
-std::string_view message_of(ClickOutcome outcome) {
-    switch (outcome) {
-        case ClickOutcome::success:
-            return "";
-        case ClickOutcome::no_reader:
-            return card::kMessageNoReader;
-        case ClickOutcome::no_card:
-            return card::kMessageNoCard;
-        case ClickOutcome::read_error:
-            return card::kMessageReadError;
-    }
-    return "?";
-}
 
 pn532::EmulatorSetup faulty(Fault fault, pn532::Byte command = pn532::kInDataExchange,
                             int occurrence = 2) {
@@ -154,10 +141,10 @@ TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
         pn532::Emulator emulator(c.setup);
         felica::ReaderLibrary library = library_on(emulator);
 
-        const Click failed = libnfc_test::click(library);
+        const Click failed = test_support::click(library);
         EXPECT_EQ(failed.outcome, c.outcome);
         EXPECT_EQ(failed.message, message_of(c.outcome));
-        EXPECT_EQ(failed.rw_error, static_cast<std::int32_t>(c.rw_error));
+        EXPECT_EQ(failed.rw, c.rw_error);
         EXPECT_LT(failed.took, kFaultBound);
         if (!c.setup.faults.empty()) {
             EXPECT_EQ(emulator.faults_fired(), 1);
@@ -166,7 +153,7 @@ TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
         if (c.repair) {
             c.repair(emulator);
         }
-        const Click next = libnfc_test::click(library);
+        const Click next = test_support::click(library);
         EXPECT_EQ(next.outcome, ClickOutcome::success) << next.message;
         EXPECT_EQ(next.boxes.size(), 4u);
     }
@@ -177,18 +164,18 @@ TEST(LibnfcReader, LineClosedMidSessionIsAReadErrorAndANewLineWorks) {
     std::string connstring = emulator->connstring();
     felica::ReaderLibrary library([&connstring] { return felica::open_libnfc_reader(connstring); });
 
-    const Click failed = libnfc_test::click(library);
+    const Click failed = test_support::click(library);
     EXPECT_EQ(failed.outcome, ClickOutcome::read_error);
-    EXPECT_EQ(failed.rw_error, static_cast<std::int32_t>(RwError::io_error));
+    EXPECT_EQ(failed.rw, RwError::io_error);
     EXPECT_LT(failed.took, kFaultBound);
     EXPECT_TRUE(emulator->port_closed());
 
-    const Click gone = libnfc_test::click(library);
+    const Click gone = test_support::click(library);
     EXPECT_EQ(gone.outcome, ClickOutcome::no_reader);
 
     emulator = std::make_unique<pn532::Emulator>(reader_with(demo()));
     connstring = emulator->connstring();
-    EXPECT_EQ(libnfc_test::click(library).outcome, ClickOutcome::success);
+    EXPECT_EQ(test_support::click(library).outcome, ClickOutcome::success);
 }
 
 // The backend alone: after a failed command nothing more reaches the chip, so a late answer
@@ -219,9 +206,9 @@ TEST(LibnfcReader, SendsNothingMoreAfterAFailedCommand) {
 
     // A new session starts clean: the late answer was flushed, not read as this one's.
     felica::ReaderLibrary library = library_on(emulator);
-    const Click next = libnfc_test::click(library);
+    const Click next = test_support::click(library);
     EXPECT_EQ(next.outcome, ClickOutcome::success);
-    EXPECT_EQ(next.boxes, libnfc_test::click_on_simulated_reader(demo()).boxes);
+    EXPECT_EQ(next.boxes, test_support::click_on_simulated_reader(demo()).boxes);
 }
 
 TEST(LibnfcReader, WaitsAtLeast300MsWhateverTheCardPromises) {
@@ -231,7 +218,7 @@ TEST(LibnfcReader, WaitsAtLeast300MsWhateverTheCardPromises) {
     setup.faults[0].delay = 100ms;
     pn532::Emulator emulator(setup);
     felica::ReaderLibrary library = library_on(emulator);
-    const Click got = libnfc_test::click(library);
+    const Click got = test_support::click(library);
     EXPECT_EQ(got.outcome, ClickOutcome::success) << got.message;
     EXPECT_EQ(emulator.faults_fired(), 1);
 }

@@ -16,6 +16,7 @@
 #include "card/read_command.h"
 #include "felica/reader_selection.h"
 #include "pcscd/sandbox.h"
+#include "support/click.h"
 #include "support/program_run.h"
 #include "tools/vpcd_card/vpcd_card.h"
 
@@ -29,7 +30,6 @@ using testing::HasSubstr;
 using vpcd_card::LinkFault;
 using vpcd_card::ReaderModel;
 using vpcd_card::VpcdCard;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kPort = vpcd_card::kDefaultPort;
 // Every fault must end a click within this time.
@@ -89,20 +89,8 @@ class StageRecorder final : public felica::ReaderBackend {
     Stages& stages_;
 };
 
-class RecordingView final : public card::ReadView {
-  public:
-    void set_message(std::string_view text) override { message = text; }
-    void set_box_text(card::OutputBox, std::string_view) override { ++boxes; }
-    std::string message;
-    int boxes = 0;
-};
-
-struct Click {
-    ClickOutcome outcome = ClickOutcome::success;
-    std::string message;
-    RwError rw = RwError::none;
-    Clock::duration took{};
-};
+using test_support::Click;
+using test_support::message_of;
 
 // One click on READ, as the window makes it, through VIRUDE_READER=pcsc.
 Click click(const VpcdCard* card = nullptr, Stages* stages = nullptr) {
@@ -114,31 +102,7 @@ Click click(const VpcdCard* card = nullptr, Stages* stages = nullptr) {
         }
         return opened;
     });
-    RecordingView view;
-    Click result;
-    const auto start = Clock::now();
-    result.outcome = card::Command_Click(library, view);
-    result.took = Clock::now() - start;
-    result.message = view.message;
-    std::int32_t felica_error = 0;
-    std::int32_t rw_error = 0;
-    (void)library.get_last_error_types(felica_error, rw_error);
-    result.rw = static_cast<RwError>(rw_error);
-    return result;
-}
-
-std::string_view message_of(ClickOutcome outcome) {
-    switch (outcome) {
-        case ClickOutcome::success:
-            return "";
-        case ClickOutcome::no_reader:
-            return card::kMessageNoReader;
-        case ClickOutcome::no_card:
-            return card::kMessageNoCard;
-        case ClickOutcome::read_error:
-            return card::kMessageReadError;
-    }
-    return "?";
+    return test_support::click(library);
 }
 
 // Checks a failed click: its outcome and message, its error type when one is given, and
@@ -149,8 +113,7 @@ void expect_click(const Click& c, ClickOutcome outcome, std::optional<RwError> r
     if (rw) {
         EXPECT_EQ(c.rw, *rw) << felica::to_string(c.rw);
     }
-    EXPECT_LT(c.took, kClickLimit)
-        << std::chrono::duration_cast<std::chrono::milliseconds>(c.took).count() << " ms";
+    EXPECT_LT(c.took, kClickLimit) << c.took.count() << " ms";
 }
 
 std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {}) {

@@ -1,4 +1,4 @@
-// One READ click through the libnfc backend, as the window makes it, and what it showed.
+// One READ click, as the window makes it, and what it showed.
 #pragma once
 
 #include <chrono>
@@ -6,13 +6,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "card/read_command.h"
 #include "card/read_view.h"
 #include "felica/reader_library.h"
 #include "felica/sim_card.h"
 
-namespace libnfc_test {
+namespace test_support {
 
 class RecordingView final : public card::ReadView {
   public:
@@ -29,14 +30,17 @@ struct Click {
     card::ClickOutcome outcome = card::ClickOutcome::no_reader;
     std::string message;
     std::map<card::OutputBox, std::string> boxes;
-    std::int32_t rw_error = 0;  // the library's reader/writer error type after the click
+    felica::RwError rw = felica::RwError::none;  // the library's error type after the click
     std::chrono::milliseconds took{};
 };
 
 // Clicks once on `library` (which keeps its state between clicks, as the window's does).
 Click click(felica::ReaderLibrary& library);
 
-// The same click on the simulated reader with `card`: what the libnfc click must show.
+// The same click on the simulated reader with `card`: what a real reader's click must show.
 Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card);
 
-}  // namespace libnfc_test
+// The message line a click with this outcome leaves.
+std::string_view message_of(card::ClickOutcome outcome);
+
+}  // namespace test_support

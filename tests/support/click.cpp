@@ -1,8 +1,9 @@
-#include "click_support.h"
+#include "support/click.h"
 
+#include "card/messages.h"
 #include "felica/sim_reader.h"
 
-namespace libnfc_test {
+namespace test_support {
 
 Click click(felica::ReaderLibrary& library) {
     RecordingView view;
@@ -14,8 +15,10 @@ Click click(felica::ReaderLibrary& library) {
     result.message = view.message;
     result.boxes = view.boxes;
     std::int32_t felica_error = 0;
+    std::int32_t rw_error = 0;
     // Answers after the session ended too (then returning false): the values stay.
-    (void)library.get_last_error_types(felica_error, result.rw_error);
+    (void)library.get_last_error_types(felica_error, rw_error);
+    result.rw = static_cast<felica::RwError>(rw_error);
     return result;
 }
 
@@ -26,4 +29,18 @@ Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card) {
     return click(library);
 }
 
-}  // namespace libnfc_test
+std::string_view message_of(card::ClickOutcome outcome) {
+    switch (outcome) {
+        case card::ClickOutcome::success:
+            return "";
+        case card::ClickOutcome::no_reader:
+            return card::kMessageNoReader;
+        case card::ClickOutcome::no_card:
+            return card::kMessageNoCard;
+        case card::ClickOutcome::read_error:
+            return card::kMessageReadError;
+    }
+    return "?";
+}
+
+}  // namespace test_support
