@@ -212,13 +212,15 @@ void Emulator::handle(const HostFrame& frame) {
                 break;
         }
     }
+    if (answer.sleeps_after) {
+        // Asleep before the answer leaves: the host may act on the answer at once (and a
+        // test may look at the chip) before this thread runs again.
+        const std::lock_guard lock(mutex_);
+        asleep_ = true;
+    }
     if (send_answer) {
         send(out);
         last_sent_ = out;
-    }
-    if (answer.sleeps_after) {
-        const std::lock_guard lock(mutex_);
-        asleep_ = true;
     }
 }
 

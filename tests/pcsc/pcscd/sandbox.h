@@ -14,7 +14,7 @@ namespace pcscd_test {
 
 struct Sandbox {
     bool entered = false;
-    bool skip = false;    // namespaces cannot be had here (not root): the tests skip
+    bool skip = false;    // namespaces cannot be had here (not root, or a chroot): tests skip
     std::string problem;  // why not entered
 };
 
