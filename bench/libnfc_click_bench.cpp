@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "card/read_command.h"
+#include "bench/click_loop.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/reader_library.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
@@ -18,14 +18,6 @@
 extern char** environ;
 
 namespace {
-
-class DiscardingView final : public card::ReadView {
-  public:
-    void set_message(std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
-    void set_box_text(card::OutputBox, std::string_view text) override {
-        benchmark::DoNotOptimize(text.data());
-    }
-};
 
 pn532::EmulatorSetup demo_reader() {
     pn532::EmulatorSetup setup;
@@ -37,15 +29,7 @@ void click_through_libnfc(benchmark::State& state) {
     pn532::Emulator emulator(demo_reader());
     felica::ReaderLibrary library(
         [connstring = emulator.connstring()] { return felica::open_libnfc_reader(connstring); });
-    DiscardingView view;
-    std::int64_t clicks = 0;
-    for (auto _ : state) {
-        if (card::Command_Click(library, view) != card::ClickOutcome::success) {
-            state.SkipWithError("the click did not read the card");
-            break;
-        }
-        ++clicks;
-    }
+    const std::int64_t clicks = bench::click_repeatedly(state, library);
     if (clicks > 0) {
         state.counters["chip_commands_per_click"] =
             static_cast<double>(emulator.commands().size()) / static_cast<double>(clicks);
