@@ -38,6 +38,9 @@ class ReaderBackend {
     virtual Transfer exchange(ByteView frame, std::chrono::microseconds timeout) = 0;
     // Releases the reader. Called once; the backend is destroyed afterwards.
     virtual void close() = 0;
+    // What the reader's own stack said about the last failed transfer (a PC/SC call and its
+    // return code, say), for the diagnostic log; empty when it has nothing to add.
+    virtual std::string failure_detail() const { return {}; }
 };
 
 // A freshly opened reader, or why none could be opened.

@@ -42,6 +42,14 @@ void ReaderLibrary::diagnose(std::string_view line) const {
     }
 }
 
+void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error) const {
+    std::string line = std::string(what) + std::string(to_string(error));
+    if (const std::string detail = reader_->failure_detail(); !detail.empty()) {
+        line += " (" + detail + ")";
+    }
+    diagnose(line);
+}
+
 int ReaderLibrary::blocks_per_read() const {
     return reader_ ? blocks_per_read_ : 0;
 }
@@ -94,6 +102,7 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     polled_idm_.reset();
     const Transfer answer = reader_->poll(frame, timeout);
     if (!answer.ok()) {
+        diagnose_transfer("Polling failed: ", answer.error);
         return fail(answer.error);
     }
     const PollingParse parsed =
@@ -148,7 +157,7 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
             bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead());
         const Transfer answer = reader_->exchange(frame, timeout);
         if (!answer.ok()) {
-            diagnose("Read failed: " + std::string(to_string(answer.error)));
+            diagnose_transfer("Read failed: ", answer.error);
             return fail(answer.error);
         }
         const ReadParse parsed =

@@ -43,6 +43,8 @@ class ReaderLibrary final : public Library {
   private:
     bool fail(RwError rw, std::int32_t felica = 0);
     void diagnose(std::string_view line) const;
+    // Diagnoses a failed transfer with what the reader adds about it.
+    void diagnose_transfer(std::string_view what, RwError error) const;
 
     ReaderOpener opener_;
     DiagnosticSink diagnostics_;

@@ -49,10 +49,12 @@ class PcscReader final : public ReaderBackend {
         if (!session_) {
             return {RwError::not_initialized, {}};
         }
+        session_->clear_failure();
         if (!dialect_) {
             if (const RwError error = start_card(); error != RwError::none) {
                 return {error, {}};
             }
+            session_->clear_failure();  // dialects the reader refused on the way
         }
         return dialect_->poll(*session_, polling_frame, timeout);
     }
@@ -64,7 +66,12 @@ class PcscReader final : public ReaderBackend {
         if (!dialect_) {
             return {RwError::not_polled, {}};
         }
+        session_->clear_failure();
         return dialect_->exchange(*session_, frame, timeout);
+    }
+
+    std::string failure_detail() const override {
+        return session_ ? session_->failure() : std::string();
     }
 
     void close() override {

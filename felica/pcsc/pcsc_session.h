@@ -44,6 +44,8 @@ class PcscSession final : public ApduChannel {
     bool stalled() const;
     // The last failed call and its return code, for the diagnostic log.
     const std::string& failure() const { return failure_; }
+    // Forgets it, so that the next failure is told on its own.
+    void clear_failure() { failure_.clear(); }
 
   private:
     struct Handles;

@@ -12,6 +12,7 @@
 namespace felica {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
@@ -23,6 +24,7 @@ struct ReaderLog {
     std::vector<Bytes> frames;
     std::vector<std::chrono::microseconds> timeouts;
     bool closed = false;
+    std::string detail;  // what the reader says of a failed transfer
 };
 
 // A reader that hands each frame to a simulated card, or answers from a script when one is
@@ -54,6 +56,7 @@ class RecordingReader final : public ReaderBackend {
         return {RwError::none, *answer};
     }
     void close() override { log_->closed = true; }
+    std::string failure_detail() const override { return log_->detail; }
 
   private:
     std::shared_ptr<SimulatedCard> card_;
@@ -285,6 +288,7 @@ TEST(ReaderLibrary, TellsTimeoutFromRemovalAndNeverAnsweredPolling) {
     EXPECT_FALSE(silent.library.polling_and_get_card_information({system_code, 0}, cards,
                                                                  {silent.idm, silent.pmm}));
     EXPECT_EQ(silent.errors(), std::make_pair(0, static_cast<std::int32_t>(RwError::timeout)));
+    EXPECT_THAT(silent.diagnostics, Contains("Polling failed: card did not answer in time"));
 
     Session removed(15);
     removed.card->faults().removed_after = 3;
@@ -294,6 +298,11 @@ TEST(ReaderLibrary, TellsTimeoutFromRemovalAndNeverAnsweredPolling) {
     EXPECT_FALSE(removed.read(0x10CB, 2));
     EXPECT_EQ(removed.errors(),
               std::make_pair(0, static_cast<std::int32_t>(RwError::card_removed)));
+    // The reader's own word on the failure goes into the diagnostic line.
+    removed.log->detail = "SCardTransmit: SCARD_W_REMOVED_CARD";
+    EXPECT_FALSE(removed.read(0x008B, 1));
+    EXPECT_THAT(removed.diagnostics,
+                Contains("Read failed: card removed (SCardTransmit: SCARD_W_REMOVED_CARD)"));
 }
 
 TEST(ReaderLibrary, RefusesCallsOutsideASession) {
