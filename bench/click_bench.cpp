@@ -11,7 +11,7 @@ namespace {
 
 void click_on_demo_card(benchmark::State& state) {
     auto card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
-    felica::ReaderLibrary library([card] {
+    felica::ReaderLibrary library([card](const felica::Deadline&) {
         return felica::OpenedReader{std::make_unique<felica::SimReader>(card), {}, {}};
     });
     const std::int64_t clicks = bench::click_repeatedly(state, library);

@@ -28,7 +28,9 @@ pn532::EmulatorSetup demo_reader() {
 void click_through_libnfc(benchmark::State& state) {
     pn532::Emulator emulator(demo_reader());
     felica::ReaderLibrary library(
-        [connstring = emulator.connstring()] { return felica::open_libnfc_reader(connstring); });
+        [connstring = emulator.connstring()](const felica::Deadline& deadline) {
+            return felica::open_libnfc_reader(connstring, deadline);
+        });
     const std::int64_t clicks = bench::click_repeatedly(state, library);
     if (clicks > 0) {
         state.counters["chip_commands_per_click"] =

@@ -1,11 +1,16 @@
 // A reader backend moves FeliCa frames between the library and one card; it knows nothing of
 // services or blocks. Backends: the simulated reader, PC/SC readers, libnfc devices.
+//
+// A backend is opened for one click with the click's deadline: none of its calls, close()
+// included, may wait past it. After the deadline, close() lets go of the reader without
+// waiting (in the background if the reader's stack needs time).
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <string>
 
+#include "felica/deadline.h"
 #include "felica/errors.h"
 #include "felica/types.h"
 

@@ -21,8 +21,11 @@ std::string hex_byte(Byte value) {
 
 }  // namespace
 
-ReaderLibrary::ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics)
-    : opener_(std::move(opener)), diagnostics_(std::move(diagnostics)) {}
+ReaderLibrary::ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics,
+                             std::chrono::microseconds click_budget)
+    : opener_(std::move(opener)),
+      diagnostics_(std::move(diagnostics)),
+      click_budget_(click_budget) {}
 
 ReaderLibrary::~ReaderLibrary() {
     if (reader_) {
@@ -36,6 +39,13 @@ bool ReaderLibrary::fail(RwError rw, std::int32_t felica) {
     return false;
 }
 
+RwError ReaderLibrary::transfer_error(RwError error) const {
+    if (deadline_.expired() && (error == RwError::timeout || error == RwError::reader_timeout)) {
+        return RwError::reader_timeout;
+    }
+    return error;
+}
+
 void ReaderLibrary::diagnose(std::string_view line) const {
     if (diagnostics_) {
         diagnostics_(line);
@@ -47,6 +57,9 @@ void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error) cons
     if (const std::string detail = reader_->failure_detail(); !detail.empty()) {
         line += " (" + detail + ")";
     }
+    if (deadline_.expired()) {
+        line += "; the click ran out of time";
+    }
     diagnose(line);
 }
 
@@ -55,6 +68,8 @@ int ReaderLibrary::blocks_per_read() const {
 }
 
 bool ReaderLibrary::initialize_library() {
+    // Each click begins here: its budget starts now.
+    deadline_ = Deadline::after(click_budget_);
     // A library left initialised by an earlier session (its open failed) is reused as it is.
     if (!initialized_) {
         initialized_ = true;
@@ -71,7 +86,8 @@ bool ReaderLibrary::open_reader_writer_auto() {
     if (reader_) {
         return true;
     }
-    OpenedReader opened = opener_ ? opener_() : OpenedReader{nullptr, RwError::no_reader, ""};
+    OpenedReader opened =
+        opener_ ? opener_(deadline_) : OpenedReader{nullptr, RwError::no_reader, ""};
     if (!opened.backend) {
         diagnose("Can't open a reader: " +
                  (opened.reason.empty() ? std::string(to_string(opened.error)) : opened.reason));
@@ -96,14 +112,19 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     const auto system_code =
         static_cast<std::uint16_t>((polling.system_code[0] << 8) | polling.system_code[1]);
     const Bytes frame = build_polling(system_code, RequestCode::none, polling.time_slot);
-    const auto timeout =
-        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead());
+    const auto timeout = deadline_.cap(
+        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead()));
 
     polled_idm_.reset();
+    if (deadline_.expired()) {
+        diagnose("Polling failed: the click ran out of time");
+        return fail(RwError::reader_timeout);
+    }
     const Transfer answer = reader_->poll(frame, timeout);
     if (!answer.ok()) {
-        diagnose_transfer("Polling failed: ", answer.error);
-        return fail(answer.error);
+        const RwError error = transfer_error(answer.error);
+        diagnose_transfer("Polling failed: ", error);
+        return fail(error);
     }
     const PollingParse parsed =
         parse_polling_response(answer.response, RequestCode::none, system_code);
@@ -153,12 +174,17 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
             encode_block_list(std::span(*elements).subspan(done, static_cast<std::size_t>(chunk)));
         const Bytes frame =
             build_read_without_encryption(idm, service_code_list, list, static_cast<Byte>(chunk));
-        const auto timeout =
-            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead());
+        const auto timeout = deadline_.cap(
+            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead()));
+        if (deadline_.expired()) {
+            diagnose("Read failed: the click ran out of time");
+            return fail(RwError::reader_timeout);
+        }
         const Transfer answer = reader_->exchange(frame, timeout);
         if (!answer.ok()) {
-            diagnose_transfer("Read failed: ", answer.error);
-            return fail(answer.error);
+            const RwError error = transfer_error(answer.error);
+            diagnose_transfer("Read failed: ", error);
+            return fail(error);
         }
         const ReadParse parsed =
             parse_read_response(answer.response, idm, static_cast<Byte>(chunk));

@@ -8,21 +8,26 @@
 #include <string>
 #include <string_view>
 
+#include "felica/deadline.h"
 #include "felica/errors.h"
 #include "felica/library.h"
 #include "felica/reader_backend.h"
 
 namespace felica {
 
-// Opens the reader a session should use, or says why there is none.
-using ReaderOpener = std::function<OpenedReader()>;
+// Opens the reader a session should use, or says why there is none; neither opening nor the
+// reader it opens may wait past the deadline.
+using ReaderOpener = std::function<OpenedReader(const Deadline&)>;
 
 // Receives one diagnostic line of the library (why a reader could not be opened, …).
 using DiagnosticSink = std::function<void(std::string_view)>;
 
 class ReaderLibrary final : public Library {
   public:
-    explicit ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics = {});
+    // Each session (from initialize_library on) ends its reader's work within
+    // `click_budget`; what runs out of it fails with RwError::reader_timeout.
+    explicit ReaderLibrary(ReaderOpener opener, DiagnosticSink diagnostics = {},
+                           std::chrono::microseconds click_budget = kClickBudget);
     ~ReaderLibrary() override;
 
     bool initialize_library() override;
@@ -42,12 +47,17 @@ class ReaderLibrary final : public Library {
 
   private:
     bool fail(RwError rw, std::int32_t felica = 0);
+    // A failed transfer's error type: a wait the click's deadline cut short is the reader's
+    // time running out, not the card's silence.
+    RwError transfer_error(RwError error) const;
     void diagnose(std::string_view line) const;
     // Diagnoses a failed transfer with what the reader adds about it.
     void diagnose_transfer(std::string_view what, RwError error) const;
 
     ReaderOpener opener_;
     DiagnosticSink diagnostics_;
+    std::chrono::microseconds click_budget_;
+    Deadline deadline_;
     bool initialized_ = false;
     std::unique_ptr<ReaderBackend> reader_;
     int blocks_per_read_ = 0;

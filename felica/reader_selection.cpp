@@ -79,12 +79,12 @@ std::optional<std::string> optional_argument(std::string_view argument, bool has
 }
 
 // Automatic discovery: PC/SC readers first, then libnfc devices.
-OpenedReader open_first_real_reader() {
-    OpenedReader pcsc = open_pcsc_reader(std::nullopt);
+OpenedReader open_first_real_reader(const Deadline& deadline) {
+    OpenedReader pcsc = open_pcsc_reader(std::nullopt, deadline);
     if (pcsc.backend) {
         return pcsc;
     }
-    OpenedReader libnfc = open_libnfc_reader(std::nullopt);
+    OpenedReader libnfc = open_libnfc_reader(std::nullopt, deadline);
     if (libnfc.backend) {
         return libnfc;
     }
@@ -94,9 +94,9 @@ OpenedReader open_first_real_reader() {
 
 }  // namespace
 
-OpenedReader open_reader(const std::optional<std::string>& setting) {
+OpenedReader open_reader(const std::optional<std::string>& setting, const Deadline& deadline) {
     if (!setting || setting->empty()) {
-        return open_first_real_reader();
+        return open_first_real_reader(deadline);
     }
     const std::string_view value = *setting;
     std::string_view argument;
@@ -109,10 +109,10 @@ OpenedReader open_reader(const std::optional<std::string>& setting) {
         return open_simulated(argument);
     }
     if (names(value, "pcsc", argument, has_argument)) {
-        return open_pcsc_reader(optional_argument(argument, has_argument));
+        return open_pcsc_reader(optional_argument(argument, has_argument), deadline);
     }
     if (names(value, "libnfc", argument, has_argument)) {
-        return open_libnfc_reader(optional_argument(argument, has_argument));
+        return open_libnfc_reader(optional_argument(argument, has_argument), deadline);
     }
     return failure(RwError::reader_setting, "unknown " + std::string(kReaderVariable) +
                                                 " value \"" + printable(value) + "\" (" +
@@ -120,9 +120,9 @@ OpenedReader open_reader(const std::optional<std::string>& setting) {
 }
 
 ReaderOpener reader_opener_from_environment() {
-    return [] {
+    return [](const Deadline& deadline) {
         const char* value = std::getenv(kReaderVariable);
-        return open_reader(value ? std::optional<std::string>(value) : std::nullopt);
+        return open_reader(value ? std::optional<std::string>(value) : std::nullopt, deadline);
     };
 }
 

@@ -15,8 +15,8 @@ namespace felica {
 
 inline constexpr const char* kReaderVariable = "VIRUDE_READER";
 
-// Opens the reader the setting names; never throws.
-OpenedReader open_reader(const std::optional<std::string>& setting);
+// Opens the reader the setting names, waiting no longer than `deadline`; never throws.
+OpenedReader open_reader(const std::optional<std::string>& setting, const Deadline& deadline = {});
 // The opener the program uses: reads VIRUDE_READER at each open.
 ReaderOpener reader_opener_from_environment();
 

@@ -125,7 +125,7 @@ std::optional<std::string> felica_unsupported(nfc_device* device) {
 
 }  // namespace
 
-OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring) {
+OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring, const Deadline&) {
     if (connstring && connstring->size() >= NFC_BUFSIZE_CONNSTRING) {
         return failure(RwError::reader_setting, "libnfc connection string too long");
     }

@@ -9,6 +9,7 @@
 namespace felica {
 
 // Opens the libnfc device `connstring` names, or libnfc's default device without one.
-OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring);
+OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
+                                const Deadline& deadline = {});
 
 }  // namespace felica

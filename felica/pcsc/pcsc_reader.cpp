@@ -121,8 +121,8 @@ OpenedReader failure(RwError error, std::string reason) {
 
 }  // namespace
 
-OpenedReader open_pcsc_reader(const std::optional<std::string>& name) {
-    auto session = std::make_unique<PcscSession>();
+OpenedReader open_pcsc_reader(const std::optional<std::string>& name, const Deadline& deadline) {
+    auto session = std::make_unique<PcscSession>(deadline);
     if (const RwError error = session->establish(); error != RwError::none) {
         return failure(error, session->failure());
     }

@@ -47,14 +47,15 @@ struct PcscSession::Handles {
     }
 };
 
-PcscSession::PcscSession() : handles_(std::make_shared<Handles>()) {}
+PcscSession::PcscSession(const Deadline& deadline)
+    : handles_(std::make_shared<Handles>()), deadline_(deadline) {}
 
 PcscSession::~PcscSession() {
     auto cleanup = [handles = handles_] { handles->release(); };
-    if (watchdog_.overran()) {
+    if (watchdog_.overran() || deadline_.expired()) {
         watchdog_.post(cleanup);
     } else {
-        (void)watchdog_.run(cleanup, kCallAllowance);
+        (void)watchdog_.run(cleanup, deadline_.cap(kCallAllowance));
     }
 }
 
@@ -68,15 +69,18 @@ RwError PcscSession::failed(const std::string& call, long code) {
 }
 
 RwError PcscSession::overran(const std::string& call) {
-    failure_ = call + ": no answer in time";
+    failure_ = call + (deadline_.expired() && !watchdog_.overran()
+                           ? ": not sent, the click ran out of time"
+                           : ": no answer in time");
     return RwError::reader_timeout;
 }
 
 std::optional<long> PcscSession::guarded(std::function<long()> call,
                                          std::chrono::microseconds limit) {
-    if (watchdog_.overran()) {
+    if (watchdog_.overran() || deadline_.expired()) {
         return std::nullopt;
     }
+    limit = deadline_.cap(limit);
     // SCardCancel ends a wait in SCardGetStatusChange; other calls just run on, abandoned.
     return watchdog_.call<long>(std::move(call), limit, [handles = handles_] {
         if (handles->has_context) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "felica/deadline.h"
 #include "felica/pcsc/apdu_channel.h"
 #include "felica/pcsc/watchdog.h"
 
@@ -19,7 +20,8 @@ inline constexpr std::chrono::milliseconds kCallAllowance{600};
 
 class PcscSession final : public ApduChannel {
   public:
-    PcscSession();
+    // No call waits past `deadline`, the click's.
+    explicit PcscSession(const Deadline& deadline = {});
     // Ends the transaction, disconnects and releases the context: at once, or in the
     // background when a call overran (the stuck call has to return first).
     ~PcscSession() override;
@@ -56,6 +58,7 @@ class PcscSession final : public ApduChannel {
     std::optional<long> guarded(std::function<long()> call, std::chrono::microseconds limit);
 
     std::shared_ptr<Handles> handles_;
+    Deadline deadline_;
     std::string failure_;
     Watchdog watchdog_;  // last: destroyed first, after the clean-up is queued
 };

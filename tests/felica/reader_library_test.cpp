@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <memory>
+#include <thread>
 
 #include "felica/sim_card.h"
 #include "felica/timeouts.h"
@@ -25,6 +26,9 @@ struct ReaderLog {
     std::vector<std::chrono::microseconds> timeouts;
     bool closed = false;
     std::string detail;  // what the reader says of a failed transfer
+    // How long the reader takes to answer; a longer wait than the timeout is a silent card.
+    std::chrono::microseconds answer_time{};
+    std::chrono::microseconds overhead{};
 };
 
 // A reader that hands each frame to a simulated card, or answers from a script when one is
@@ -37,13 +41,19 @@ class RecordingReader final : public ReaderBackend {
 
     std::string name() const override { return "recording reader"; }
     int max_blocks_per_read() const override { return limit_; }
-    std::chrono::microseconds overhead() const override { return {}; }
+    std::chrono::microseconds overhead() const override { return log_->overhead; }
     Transfer poll(ByteView frame, std::chrono::microseconds timeout) override {
         return exchange(frame, timeout);
     }
     Transfer exchange(ByteView frame, std::chrono::microseconds timeout) override {
         log_->frames.emplace_back(frame.begin(), frame.end());
         log_->timeouts.push_back(timeout);
+        if (log_->answer_time > std::chrono::microseconds::zero()) {
+            std::this_thread::sleep_for(std::min(log_->answer_time, timeout));
+            if (log_->answer_time > timeout) {
+                return {RwError::timeout, {}};
+            }
+        }
         if (!script_->empty()) {
             Transfer next = script_->front();
             script_->pop_front();
@@ -86,19 +96,20 @@ CardImage test_card(int block_limit) {
 
 // One session of the library against one card, with the records the read command uses.
 struct Session {
-    explicit Session(int card_limit, int reader_limit = kMaxBlocksPerFrame)
+    explicit Session(int card_limit, int reader_limit = kMaxBlocksPerFrame,
+                     std::chrono::microseconds budget = kClickBudget)
         : card(std::make_shared<SimulatedCard>(test_card(card_limit))),
           log(std::make_shared<ReaderLog>()),
           script(std::make_shared<std::deque<Transfer>>()),
           library(
-              [this, reader_limit] {
+              [this, reader_limit](const Deadline&) {
                   ++opens;
                   return OpenedReader{
                       std::make_unique<RecordingReader>(card, log, script, reader_limit),
                       RwError::none,
                       {}};
               },
-              [this](std::string_view line) { diagnostics.emplace_back(line); }) {}
+              [this](std::string_view line) { diagnostics.emplace_back(line); }, budget) {}
 
     bool open_and_poll() {
         const Byte system_code[2] = {0x80, 0x2B};
@@ -224,6 +235,30 @@ TEST(ReaderLibrary, WaitsAsLongAsThePmmSays) {
     EXPECT_EQ(s.log->timeouts[0], kMinCommandTimeout);                // polling: 3.6 ms
     EXPECT_EQ(s.log->timeouts[1], std::chrono::microseconds{41086});  // 15 blocks
     EXPECT_EQ(s.log->timeouts[2], kMinCommandTimeout);                // 5 blocks: 16.9 ms
+}
+
+TEST(ReaderLibrary, ASlowReaderRunsOutOfTheClicksBudgetWithTheReaderTimeout) {
+    using namespace std::chrono_literals;
+    Session s(15, kMaxBlocksPerFrame, 150ms);
+    s.log->overhead = 200ms;
+    s.log->answer_time = 60ms;  // within each command's own wait, but three use up the budget
+    const auto start = Deadline::Clock::now();
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_FALSE(s.read_plan());
+    EXPECT_LT(Deadline::Clock::now() - start, 300ms);
+    EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::reader_timeout));
+    // The last command's wait was cut to what was left of the budget.
+    EXPECT_LT(s.log->timeouts.back(), 100ms);
+    EXPECT_THAT(s.diagnostics, Contains(HasSubstr("the click ran out of time")));
+
+    // No command is sent once the budget is spent; the next click has a budget of its own.
+    const std::size_t sent = s.log->frames.size();
+    EXPECT_FALSE(s.read(0x108F, 3));
+    EXPECT_EQ(s.log->frames.size(), sent);
+    s.log->answer_time = {};
+    ASSERT_TRUE(s.library.close_reader_writer() && s.library.dispose_library());
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_TRUE(s.read_plan());
 }
 
 TEST(ReaderLibrary, RefusesEveryMalformedAnswer) {
@@ -368,13 +403,13 @@ TEST(ReaderLibrary, RefusesRecordsItCannotUse) {
 
 TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
     int opens = 0;
-    ReaderLibrary library([&opens] {
+    ReaderLibrary library([&opens](const Deadline&) {
         ++opens;
         return OpenedReader{nullptr, RwError::no_reader, "nothing plugged in"};
     });
     std::vector<std::string> lines;
     ReaderLibrary traced(
-        [] {
+        [](const Deadline&) {
             return OpenedReader{nullptr, RwError::reader_setting, "bad value"};
         },
         [&lines](std::string_view line) { lines.emplace_back(line); });

@@ -52,7 +52,9 @@ pn532::EmulatorSetup reader_with(std::shared_ptr<felica::SimulatedCard> card,
 // A library whose reader is the libnfc device on `emulator`'s line.
 felica::ReaderLibrary library_on(const pn532::Emulator& emulator) {
     return felica::ReaderLibrary(
-        [connstring = emulator.connstring()] { return felica::open_libnfc_reader(connstring); });
+        [connstring = emulator.connstring()](const felica::Deadline& deadline) {
+            return felica::open_libnfc_reader(connstring, deadline);
+        });
 }
 
 TEST(LibnfcReader, ReadsTheCardAsTheSimulatedReaderDoes) {
@@ -162,7 +164,9 @@ TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
 TEST(LibnfcReader, LineClosedMidSessionIsAReadErrorAndANewLineWorks) {
     auto emulator = std::make_unique<pn532::Emulator>(faulty(Fault::close_port));
     std::string connstring = emulator->connstring();
-    felica::ReaderLibrary library([&connstring] { return felica::open_libnfc_reader(connstring); });
+    felica::ReaderLibrary library([&connstring](const felica::Deadline& deadline) {
+        return felica::open_libnfc_reader(connstring, deadline);
+    });
 
     const Click failed = test_support::click(library);
     EXPECT_EQ(failed.outcome, ClickOutcome::read_error);

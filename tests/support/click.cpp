@@ -23,7 +23,7 @@ Click click(felica::ReaderLibrary& library) {
 }
 
 Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card) {
-    felica::ReaderLibrary library([card] {
+    felica::ReaderLibrary library([card](const felica::Deadline&) {
         return felica::OpenedReader{std::make_unique<felica::SimReader>(card), {}, {}};
     });
     return click(library);

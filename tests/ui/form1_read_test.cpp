@@ -125,7 +125,7 @@ class Form1ReadTest : public QObject {
         int opened = 0;
         bool waiting = true;
         auto card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
-        felica::ReaderLibrary library([&]() -> felica::OpenedReader {
+        felica::ReaderLibrary library([&](const felica::Deadline&) -> felica::OpenedReader {
             ++opened;
             const QCursor* cursor = QGuiApplication::overrideCursor();
             waiting = waiting && cursor != nullptr && cursor->shape() == Qt::WaitCursor;

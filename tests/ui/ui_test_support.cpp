@@ -10,7 +10,7 @@ namespace ui_test {
 
 TestReader::TestReader(felica::CardImage image, felica::CardFaults faults)
     : card_(std::make_shared<felica::SimulatedCard>(std::move(image), faults)),
-      library_([this]() -> felica::OpenedReader {
+      library_([this](const felica::Deadline&) -> felica::OpenedReader {
           if (!plugged_) {
               return {nullptr, felica::RwError::no_reader, "test reader unplugged"};
           }

@@ -94,8 +94,8 @@ using test_support::message_of;
 
 // One click on READ, as the window makes it, through VIRUDE_READER=pcsc.
 Click click(const VpcdCard* card = nullptr, Stages* stages = nullptr) {
-    felica::ReaderLibrary library([card, stages] {
-        felica::OpenedReader opened = felica::open_reader(std::string("pcsc"));
+    felica::ReaderLibrary library([card, stages](const felica::Deadline& deadline) {
+        felica::OpenedReader opened = felica::open_reader(std::string("pcsc"), deadline);
         if (opened.backend && card && stages) {
             opened.backend =
                 std::make_unique<StageRecorder>(std::move(opened.backend), *card, *stages);
