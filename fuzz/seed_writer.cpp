@@ -1,0 +1,297 @@
+// Writes the harnesses' seed corpora: valid frames and whole sessions from the simulated card
+// behind the library and the virtual PC/SC readers, and a few broken ones (the card's own
+// faults). Run by hand when an input format changes:
+//   build/default/fuzz/seed-writer fuzz/corpus tests/data
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "card/read_command.h"
+#include "felica/card_image_file.h"
+#include "felica/frames.h"
+#include "felica/pcsc/dialect_choice.h"
+#include "felica/reader_library.h"
+#include "felica/sim_reader.h"
+#include "fuzz/checked_clicks.h"
+#include "tools/vpcd_card/virtual_reader.h"
+
+namespace {
+
+using namespace felica;
+namespace fs = std::filesystem;
+
+fs::path g_root;
+
+void write(const std::string& harness, const std::string& name, const Bytes& bytes) {
+    fs::create_directories(g_root / harness);
+    std::ofstream(g_root / harness / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+void append(Bytes& out, ByteView bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+Bytes text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
+
+CardFaults silent() {
+    CardFaults faults;
+    faults.silent = true;
+    return faults;
+}
+
+CardFaults garbled(Garble garble) {
+    CardFaults faults;
+    faults.garble = garble;
+    return faults;
+}
+
+CardFaults removed_after(int exchanges) {
+    CardFaults faults;
+    faults.removed_after = exchanges;
+    return faults;
+}
+
+SimulatedCard card_with(CardFaults faults, int block_limit = kMaxBlocksPerFrame) {
+    CardImage image = demo_card();
+    image.block_limit = block_limit;
+    return SimulatedCard(image, faults);
+}
+
+// Whole clicks on the simulated card, each answer recorded as the click harness reads it.
+class RecordingReader final : public ReaderBackend {
+  public:
+    RecordingReader(std::shared_ptr<SimulatedCard> card, Bytes& out) : sim_(card), out_(out) {}
+    std::string name() const override { return "recording"; }
+    int max_blocks_per_read() const override { return sim_.max_blocks_per_read(); }
+    std::chrono::microseconds overhead() const override { return {}; }
+    Transfer poll(ByteView frame, std::chrono::microseconds t) override {
+        return record(sim_.poll(frame, t));
+    }
+    Transfer exchange(ByteView frame, std::chrono::microseconds t) override {
+        return record(sim_.exchange(frame, t));
+    }
+    void close() override { sim_.close(); }
+
+  private:
+    Transfer record(Transfer transfer) {
+        if (transfer.ok()) {
+            out_.push_back(static_cast<Byte>(transfer.response.size() + 1));
+            append(out_, transfer.response);
+        } else {
+            const auto at = std::find(fuzz::kTransferErrors.begin(), fuzz::kTransferErrors.end(),
+                                      transfer.error);
+            out_.insert(out_.end(), {0x00, static_cast<Byte>(at - fuzz::kTransferErrors.begin())});
+        }
+        return transfer;
+    }
+    SimReader sim_;
+    Bytes& out_;
+};
+
+struct NullView final : card::ReadView {
+    void set_message(std::string_view) override {}
+    void set_box_text(card::OutputBox, std::string_view) override {}
+};
+
+void click_seed(const std::string& name, CardFaults faults, int block_limit = 15) {
+    Bytes out;
+    auto card = std::make_shared<SimulatedCard>(card_with(faults, block_limit));
+    ReaderLibrary library([&](const Deadline&) {
+        out.insert(out.end(), {0xFF, 15, 0});  // opened, 15 blocks per read, no overhead
+        return OpenedReader{std::make_unique<RecordingReader>(card, out), RwError::none, {}};
+    });
+    NullView view;
+    card::Command_Click(library, view);
+    card::Command_Click(library, view);
+    write("click_fuzzer", name, out);
+}
+
+// One PC/SC session as the dialects harness drives it, each reply recorded.
+class RecordingChannel final : public pcsc::ApduChannel {
+  public:
+    RecordingChannel(vpcd_card::VirtualReader& reader, Bytes& out) : reader_(reader), out_(out) {}
+    pcsc::ApduReply transmit(ByteView command, std::chrono::microseconds) override {
+        Bytes response = reader_.respond(command).response;
+        if (response.size() <= 250) {
+            out_.push_back(static_cast<Byte>(response.size()));
+        } else {
+            out_.insert(out_.end(), {0xFB, static_cast<Byte>(response.size() - 251)});
+        }
+        append(out_, response);
+        replies.push_back(response);
+        return {RwError::none, std::move(response)};
+    }
+    vpcd_card::VirtualReader& reader_;
+    Bytes& out_;
+    std::vector<Bytes> replies;
+};
+
+void pcsc_seed(const std::string& name, vpcd_card::ReaderModel model, CardFaults faults) {
+    const std::string reader_name(vpcd_card::friendly_name(model));
+    const Bytes atr = vpcd_card::card_atr(model);
+    constexpr int kExchanges = 3;
+    constexpr Byte kTimeoutByte = 24;  // 100 ms
+    Bytes out{static_cast<Byte>(reader_name.size())};
+    append(out, text(reader_name));
+    out.push_back(static_cast<Byte>(atr.size()));
+    append(out, atr);
+    out.insert(out.end(), {kExchanges, kTimeoutByte});
+
+    // GET RESPONSE is the PC/SC session's business: the dialects see whole answers.
+    vpcd_card::ReaderOptions options;
+    options.t0_get_response = false;
+    auto reader = vpcd_card::make_virtual_reader(
+        model, std::make_shared<SimulatedCard>(card_with(faults)), options);
+    RecordingChannel channel(*reader, out);
+    const std::chrono::microseconds timeout{4'000 * (kTimeoutByte + 1)};
+    for (const pcsc::DialectKind kind : pcsc::dialect_candidates(reader_name, atr)) {
+        auto dialect = pcsc::make_dialect(kind);
+        const auto started = dialect->start(channel);
+        if (started.status == pcsc::DialectStart::Status::unsupported) {
+            continue;
+        }
+        if (started.status == pcsc::DialectStart::Status::started) {
+            (void)dialect->poll(channel, build_polling(kSystemCode, RequestCode::none, 0), timeout);
+            const Idm idm = demo_card().idm;
+            const Byte service[] = {0x0F, 0x09};
+            const Byte block[] = {0x80, 0x00};
+            const Bytes read = build_read_without_encryption(idm, service, block, 1);
+            for (int i = 0; i < kExchanges; ++i) {
+                (void)dialect->exchange(channel, read, timeout * (i + 1));
+            }
+            dialect->end(channel);
+        }
+        break;
+    }
+    write("pcsc_dialects_fuzzer", name, out);
+    // Each kind of answer also seeds the APDU parsers, behind the harness's 6-byte header.
+    std::set<Bytes> seen;
+    for (std::size_t i = 0; i < channel.replies.size(); ++i) {
+        if (!seen.insert(channel.replies[i]).second) {
+            continue;
+        }
+        Bytes seed{0xC2, 0x00, 0x01, 0x00, 0x00, 0x10};
+        append(seed, channel.replies[i]);
+        write("apdu_fuzzer", name + "_reply_" + std::to_string(i), seed);
+    }
+}
+
+void frame_seeds() {
+    SimulatedCard card = card_with({});
+    const auto seed = [](const std::string& name, Bytes header, const std::optional<Bytes>& frame) {
+        append(header, frame.value_or(Bytes{}));
+        write("frames_fuzzer", name, header);
+    };
+    const Bytes polling = build_polling(kSystemCode, RequestCode::none, 0);
+    seed("polling", {0x00, 1, 0x80, 0x2B}, card.respond(polling));
+    seed("polling_with_code", {0x01, 1, 0xFF, 0xFF},
+         card.respond(build_polling(0xFFFF, RequestCode::system_code, 0)));
+    for (const Byte blocks : {Byte{1}, Byte{15}, Byte{16}}) {
+        std::vector<BlockListElement> elements;
+        for (Byte j = 0; j < blocks; ++j) {
+            elements.push_back({0, 0, j});
+        }
+        const Byte service[] = {0x0F, 0x09};
+        const Bytes read = build_read_without_encryption(card.image().idm, service,
+                                                         encode_block_list(elements), blocks);
+        seed("read_" + std::to_string(blocks), {0x06, blocks, 0x80, 0x2B}, card.respond(read));
+        // The block list itself, as the library encodes it.
+        seed("block_list_" + std::to_string(blocks), {0x00, blocks, 0x80, 0x2B},
+             encode_block_list(elements));
+    }
+    const Bytes truncated(polling.begin(), polling.end() - 1);
+    seed("truncated_polling_request", {0x00, 1, 0x80, 0x2B}, truncated);
+}
+
+// Data objects in forms the readers do not use: long tags, long-form lengths, a cut length.
+void apdu_seeds() {
+    write("apdu_fuzzer", "long_tags_and_lengths",
+          {0xC2, 0x00, 0x01, 0x03, 0x01, 0x00, 0x5F, 0x46, 0x04, 0x00, 0x00, 0x00, 0x00, 0x97,
+           0x81, 0x02, 0xAA, 0xBB, 0x1F, 0x81, 0x01, 0x82, 0x00, 0x01, 0xCC, 0x90, 0x00});
+    write("apdu_fuzzer", "cut_length", {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x97, 0x82, 0x01});
+}
+
+void libnfc_seeds() {
+    SimulatedCard card = card_with({});
+    const Bytes answer = *card.respond(build_polling(kSystemCode, RequestCode::system_code, 0));
+    Bytes info = answer;  // LEN, response code, IDm, PMm, system code: as libnfc keeps them
+    const Bytes timeout = {0x40, 0x0D, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};  // 200 ms
+    const auto seed = [&](const std::string& name, Bytes head, std::string_view rest) {
+        append(head, timeout);
+        append(head, text(rest));
+        write("libnfc_frames_fuzzer", name, head);
+    };
+    seed("polling_with_code_acr122", info, "acr122_usb");
+    info[0] = 18;
+    seed("polling_pn532", info, "pn532_uart:/dev/ttyUSB0");
+    Bytes polling_frame = info;
+    append(polling_frame, timeout);
+    append(polling_frame, build_polling(kSystemCode, RequestCode::none, 0));
+    write("libnfc_frames_fuzzer", "polling_frame", polling_frame);
+}
+
+void setting_seeds() {
+    for (const char* setting : {"sim", "sim:card.json", "sim:", "pcsc", "pcsc:ACR122U", "libnfc",
+                                "libnfc:pn532_uart:/dev/ttyUSB0", "simulated", "pcsc\x1b[2J"}) {
+        std::string name = setting;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        write("reader_setting_fuzzer", name, text(setting));
+    }
+}
+
+void card_image_seeds(const fs::path& test_data) {
+    for (const auto& entry : fs::directory_iterator(test_data)) {
+        if (entry.path().extension() == ".json") {
+            std::ifstream in(entry.path(), std::ios::binary);
+            write("card_image_fuzzer", entry.path().filename().string(),
+                  Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+        }
+    }
+    write("card_image_fuzzer", "broken_duplicate_key",
+          text(R"({"idm":"012E4CD3A1B2C3D4","idm":"012E4CD3A1B2C3D4"})"));
+    write("card_image_fuzzer", "broken_unicode_key",
+          text(R"({"idm":"012E4CD3A1B2C3D4","pmm":"0120220427674EFF","\u001b[2J":1})"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: seed-writer CORPUS_FOLDER TEST_DATA_FOLDER\n");
+        return 2;
+    }
+    g_root = argv[1];
+    frame_seeds();
+
+    using vpcd_card::ReaderModel;
+    for (const ReaderModel model :
+         {ReaderModel::rcs300, ReaderModel::acr122u, ReaderModel::acr1252u}) {
+        const std::string key(vpcd_card::model_key(model));
+        pcsc_seed(key + "_demo", model, {});
+        pcsc_seed(key + "_silent", model, silent());
+        pcsc_seed(key + "_truncated", model, garbled(Garble::truncate));
+    }
+    apdu_seeds();
+    libnfc_seeds();
+    setting_seeds();
+    card_image_seeds(argv[2]);
+
+    click_seed("demo", {});
+    click_seed("four_blocks_per_read", {}, 4);
+    click_seed("removed_after_3", removed_after(3));
+    click_seed("silent", silent());
+    click_seed("wrong_block_count", garbled(Garble::wrong_block_count));
+    click_seed("wrong_idm", garbled(Garble::wrong_idm));
+    write("click_fuzzer", "reader_not_opened", {0x03, 0x12});
+    return 0;
+}
