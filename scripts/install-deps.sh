@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the window's
-# screenshot need, when missing.
+# Installs the Debian packages the build, the tests, the benchmarks, the fuzzing harnesses
+# (clang and its libFuzzer) and the window's screenshot need, when missing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
     xvfb xdotool imagemagick
     libnfc-dev libnfc-bin
     pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
+    clang libclang-rt-14-dev
 )
 
 missing=()
