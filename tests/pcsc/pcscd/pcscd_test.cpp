@@ -176,6 +176,9 @@ TEST_F(PcscdTest, WithoutPcscdNoReaderIsFound) {
         EXPECT_EQ(run.err, message_line(card::kMessageNoReader));
         EXPECT_EQ(run.out, "");
     }
+    const DumpRun traced = run_dump(std::nullopt, {"--trace"});
+    EXPECT_THAT(traced.err, HasSubstr("no reader found (PC/SC: SCardEstablishContext: "
+                                      "SCARD_E_NO_SERVICE; libnfc"));
 }
 
 TEST_F(PcscdTest, PcscdWithoutReadersFindsNone) {
