@@ -25,7 +25,8 @@ struct ReaderChoice {
     std::optional<std::string> argument;
 };
 
-// What the setting asks for, or why it is unusable (one line, control characters escaped).
+// What the setting asks for, or why it is unusable (one line; the setting is quoted as it is,
+// diagnostics make it printable).
 std::variant<ReaderChoice, std::string> parse_reader_setting(
     const std::optional<std::string>& setting);
 

@@ -34,6 +34,15 @@ namespace {
 // A click never waits on its budget in a harness: results must not depend on the machine.
 constexpr std::chrono::hours kNoBudget{1};
 
+// Diagnostic lines carry text from outside (reader names, reasons): none may reach a
+// terminal with a control character in it.
+void check_printable(std::string_view line) {
+    FUZZ_CHECK(std::none_of(line.begin(), line.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    }));
+}
+
 // Passes every call on to the harness's backend, checking how the library uses the reader.
 class ObservedReader final : public ReaderBackend {
   public:
@@ -186,7 +195,7 @@ CheckedClicks::CheckedClicks(Opener open)
               }
               return opened;
           },
-          {}, kNoBudget) {}
+          check_printable, kNoBudget) {}
 
 CheckedClicks::~CheckedClicks() = default;
 
@@ -221,6 +230,10 @@ void CheckedClicks::click() {
             break;
     }
     FUZZ_CHECK(view.messages == expected);
+    if (outcome == ClickOutcome::no_reader) {
+        FUZZ_CHECK(!library_.open_failure().empty());
+        check_printable(library_.open_failure());
+    }
     if (outcome == ClickOutcome::no_card || outcome == ClickOutcome::read_error) {
         check_error_trace(trace);
     }

@@ -1,9 +1,10 @@
 // Two clicks of READ through the library over a reader whose every answer is the fuzzer's:
 // frames of any length, short reads and errors of every type.
 // Input, per click: an opening byte (0 … 20: the reader cannot be opened, with that error
-// type), then for an opened reader its blocks per read (signed) and overhead (ms), then one
-// record per poll or exchange: 00 and a byte choosing a transfer error, or n (1…255) and n − 1
-// answer bytes.
+// type and a reason), then for an opened reader its blocks per read (signed), overhead (ms),
+// name and what it tells of a failure, then one record per poll or exchange: 00 and a byte
+// choosing a transfer error, or n (1…255) and n − 1 answer bytes. Texts are a length byte and
+// the text.
 #include "fuzz/checked_clicks.h"
 #include "fuzz/fuzz_support.h"
 
@@ -16,9 +17,12 @@ class FuzzedReader final : public ReaderBackend {
     explicit FuzzedReader(fuzz::FuzzInput& input)
         : input_(input),
           max_blocks_(static_cast<std::int8_t>(input.byte())),
-          overhead_(std::chrono::milliseconds(input.byte())) {}
+          overhead_(std::chrono::milliseconds(input.byte())),
+          name_(input.text(input.byte())),
+          detail_(input.text(input.byte())) {}
 
-    std::string name() const override { return "fuzzed reader"; }
+    std::string name() const override { return name_; }
+    std::string failure_detail() const override { return detail_; }
     int max_blocks_per_read() const override { return max_blocks_; }
     std::chrono::microseconds overhead() const override { return overhead_; }
     Transfer poll(ByteView, std::chrono::microseconds) override { return answer(); }
@@ -38,6 +42,8 @@ class FuzzedReader final : public ReaderBackend {
     fuzz::FuzzInput& input_;
     int max_blocks_;
     std::chrono::microseconds overhead_;
+    std::string name_;
+    std::string detail_;
 };
 
 }  // namespace
@@ -47,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::CheckedClicks clicks([&input]() -> OpenedReader {
         const Byte opening = input.byte();
         if (opening <= 20) {
-            return {nullptr, static_cast<RwError>(opening), "fuzzed reader did not open"};
+            return {nullptr, static_cast<RwError>(opening), input.text(input.byte())};
         }
         return {std::make_unique<FuzzedReader>(input), RwError::none, {}};
     });

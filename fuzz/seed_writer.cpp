@@ -105,7 +105,8 @@ void click_seed(const std::string& name, CardFaults faults, int block_limit = 15
     Bytes out;
     auto card = std::make_shared<SimulatedCard>(card_with(faults, block_limit));
     ReaderLibrary library([&](const Deadline&) {
-        out.insert(out.end(), {0xFF, 15, 0});  // opened, 15 blocks per read, no overhead
+        // Opened, 15 blocks per read, no overhead, no name, nothing to tell of failures.
+        out.insert(out.end(), {0xFF, 15, 0, 0, 0});
         return OpenedReader{std::make_unique<RecordingReader>(card, out), RwError::none, {}};
     });
     NullView view;
@@ -292,6 +293,6 @@ int main(int argc, char** argv) {
     click_seed("silent", silent());
     click_seed("wrong_block_count", garbled(Garble::wrong_block_count));
     click_seed("wrong_idm", garbled(Garble::wrong_idm));
-    write("click_fuzzer", "reader_not_opened", {0x03, 0x12});
+    write("click_fuzzer", "reader_not_opened", {0x03, 0x05, 'n', 'o', 0x1B, '[', 'J', 0x03, 0x00});
     return 0;
 }
