@@ -1,6 +1,6 @@
-// The libnfc backend: polling with nfc_initiator_select_passive_target, commands with
-// nfc_initiator_transceive_bytes.
-#include "felica/libnfc/libnfc_reader.h"
+// A libnfc device as a reader backend, inside the libnfc helper process: polling with
+// nfc_initiator_select_passive_target, commands with nfc_initiator_transceive_bytes.
+#include "felica/libnfc/libnfc_device.h"
 
 #include <nfc/nfc.h>
 
@@ -11,6 +11,7 @@
 #include "felica/libnfc/libnfc_errors.h"
 #include "felica/libnfc/libnfc_frames.h"
 #include "felica/libnfc/libnfc_session.h"
+#include "felica/libnfc/libnfc_timing.h"
 
 namespace felica {
 namespace {
@@ -32,9 +33,9 @@ void quiet_libnfc_log_unless_asked() {
     });
 }
 
-class LibnfcReader final : public ReaderBackend {
+class LibnfcDevice final : public ReaderBackend {
   public:
-    explicit LibnfcReader(libnfc::Session session)
+    explicit LibnfcDevice(libnfc::Session session)
         : session_(std::move(session)),
           connstring_(nfc_device_get_connstring(session_.device.get())),
           name_(nfc_device_get_name(session_.device.get())),
@@ -84,6 +85,7 @@ class LibnfcReader final : public ReaderBackend {
     }
 
     void close() override { session_.end(); }
+    std::string failure_detail() const override { return detail_; }
 
   private:
     bool usable() const { return session_.device && !broken_; }
@@ -93,6 +95,7 @@ class LibnfcReader final : public ReaderBackend {
     // answer to the next one. Nothing more is sent in this session.
     Transfer broken(int code) {
         broken_ = true;
+        detail_ = std::string("libnfc: ") + nfc_strerror(session_.device.get());
         return {libnfc::rw_error_of_libnfc(code), {}};
     }
 
@@ -101,6 +104,7 @@ class LibnfcReader final : public ReaderBackend {
     std::string name_;
     int max_blocks_;
     bool broken_ = false;
+    std::string detail_;
 };
 
 OpenedReader failure(RwError error, std::string reason) {
@@ -125,7 +129,7 @@ std::optional<std::string> felica_unsupported(nfc_device* device) {
 
 }  // namespace
 
-OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring, const Deadline&) {
+OpenedReader open_libnfc_device(const std::optional<std::string>& connstring) {
     if (connstring && connstring->size() >= NFC_BUFSIZE_CONNSTRING) {
         return failure(RwError::reader_setting, "libnfc connection string too long");
     }
@@ -156,7 +160,7 @@ OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring, co
         return failure(RwError::no_reader, "libnfc could not set up " + which +
                                                " as a reader: " + nfc_strerror(device));
     }
-    return {std::make_unique<LibnfcReader>(std::move(session)), RwError::none, {}};
+    return {std::make_unique<LibnfcDevice>(std::move(session)), RwError::none, {}};
 }
 
 }  // namespace felica
