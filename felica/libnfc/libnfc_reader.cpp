@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "felica/libnfc/helper_process.h"
 #include "felica/libnfc/helper_protocol.h"
@@ -55,8 +56,13 @@ Reply ask(HelperProcess& helper, const Bytes& request, std::chrono::microseconds
         return Reply{std::nullopt, error,
                      "libnfc helper " + what + (fate.empty() ? "" : ", " + fate)};
     };
-    if (helper.write(request, until.remaining()) != HelperProcess::Io::done) {
-        return lost(RwError::io_error, "took no request");
+    switch (helper.write(request, until.remaining())) {
+        case HelperProcess::Io::done:
+            break;
+        case HelperProcess::Io::timed_out:
+            return lost(RwError::reader_timeout, "took no request in time");
+        case HelperProcess::Io::closed:
+            return lost(RwError::io_error, "died");
     }
     Bytes received;
     while (true) {
@@ -152,19 +158,24 @@ OpenedReader failure(RwError error, std::string reason) {
     return {nullptr, error, std::move(reason)};
 }
 
-}  // namespace
-
-std::filesystem::path libnfc_helper_path() {
+// Where the helper may be: beside the program, then where it is installed.
+std::vector<std::filesystem::path> helper_places() {
     const std::filesystem::path directory = libnfc::own_executable_directory();
     if (directory.empty()) {
         return {};
     }
-    for (const std::filesystem::path& candidate :
-         {directory / VIRUDE_LIBNFC_HELPER,
-          directory / VIRUDE_LIBNFC_HELPER_INSTALLED_DIR / VIRUDE_LIBNFC_HELPER}) {
+    return {
+        directory / VIRUDE_LIBNFC_HELPER,
+        (directory / VIRUDE_LIBNFC_HELPER_INSTALLED_DIR / VIRUDE_LIBNFC_HELPER).lexically_normal()};
+}
+
+}  // namespace
+
+std::filesystem::path libnfc_helper_path() {
+    for (const std::filesystem::path& place : helper_places()) {
         std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error)) {
-            return candidate.lexically_normal();
+        if (std::filesystem::is_regular_file(place, error)) {
+            return place;
         }
     }
     return {};
@@ -184,8 +195,12 @@ OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
     }
     const std::filesystem::path program = helper.empty() ? libnfc_helper_path() : helper;
     if (program.empty()) {
+        std::string places;
+        for (const std::filesystem::path& place : helper_places()) {
+            places += (places.empty() ? " (looked for " : " and ") + place.string();
+        }
         return failure(RwError::no_reader, std::string("libnfc helper ") + VIRUDE_LIBNFC_HELPER +
-                                               " not found beside the program");
+                                               " not found" + (places.empty() ? "" : places + ")"));
     }
     libnfc::StartedHelper started = libnfc::start_helper(program);
     if (!started.process) {
