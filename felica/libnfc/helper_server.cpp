@@ -49,8 +49,8 @@ proto::Message transfer_reply(const ReaderBackend& reader, Transfer transfer) {
     } else {
         done.detail = reader.failure_detail();
     }
-    if (!proto::encode(done)) {  // an answer no FeliCa frame can be
-        return proto::TransferDone{RwError::malformed_response, {}, "answer too long"};
+    if (!proto::encode(done)) {  // an answer longer than any FeliCa frame
+        return proto::TransferDone{RwError::malformed_response, {}, "libnfc: answer too long"};
     }
     return done;
 }
