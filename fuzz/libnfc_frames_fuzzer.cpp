@@ -9,6 +9,7 @@
 
 #include "felica/frames.h"
 #include "felica/libnfc/libnfc_frames.h"
+#include "felica/libnfc/libnfc_timing.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "card/read_command.h"
 #include "felica/card_image_file.h"
 #include "felica/frames.h"
+#include "felica/libnfc/helper_protocol.h"
 #include "felica/pcsc/dialect_choice.h"
 #include "felica/reader_library.h"
 #include "felica/sim_reader.h"
@@ -239,6 +240,37 @@ void libnfc_seeds() {
     write("libnfc_frames_fuzzer", "polling_frame", polling_frame);
 }
 
+// A whole helper session on the pipes, both ways, and single messages to encode.
+void helper_seeds() {
+    namespace protocol = libnfc::protocol;
+    SimulatedCard card = card_with({});
+    const Bytes polling = build_polling(kSystemCode, RequestCode::none, 0);
+    const protocol::Message session[] = {
+        protocol::OpenRequest{"pn532_uart:/dev/ttyUSB0"},
+        protocol::Opened{15, "PN532 over UART"},
+        protocol::PollRequest{100'000, polling},
+        protocol::TransferDone{RwError::none, *card.respond(polling), {}},
+        protocol::ExchangeRequest{100'000, polling},
+        protocol::TransferDone{RwError::timeout, {}, "Operation timed out"},
+        protocol::CloseRequest{},
+        protocol::Closed{},
+        protocol::OpenFailed{RwError::no_reader, "libnfc could not open its default device"},
+    };
+    Bytes stream{0x00};
+    for (const protocol::Message& message : session) {
+        append(stream, *protocol::encode(message));
+    }
+    write("helper_protocol_fuzzer", "session", stream);
+    write("helper_protocol_fuzzer", "cut_session", Bytes(stream.begin(), stream.end() - 5));
+    // Type, error, timeout (2 bytes), length (2 bytes) and the text or frame.
+    write("helper_protocol_fuzzer", "open_request",
+          {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 'a', 'c', 'r', '1', '2', '2', '_', 'u', 's',
+           'b'});
+    Bytes transfer{0x01, 0x06, 0x00, 0x00, 0x00, 0x00, static_cast<Byte>(polling.size())};
+    append(transfer, polling);
+    write("helper_protocol_fuzzer", "transfer_done", transfer);
+}
+
 void setting_seeds() {
     for (const char* setting : {"sim", "sim:card.json", "sim:", "pcsc", "pcsc:ACR122U", "libnfc",
                                 "libnfc:pn532_uart:/dev/ttyUSB0", "simulated", "pcsc\x1b[2J"}) {
@@ -285,6 +317,7 @@ int main(int argc, char** argv) {
     apdu_seeds();
     libnfc_seeds();
     setting_seeds();
+    helper_seeds();
     card_image_seeds(argv[2]);
 
     click_seed("demo", {});
