@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <variant>
 
-#include "felica/card_image_file.h"
+#include "felica/sim/card_image_file.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/pcsc/pcsc_reader.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 
 namespace felica {
 namespace {

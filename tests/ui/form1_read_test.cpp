@@ -9,7 +9,7 @@
 
 #include "card/messages.h"
 #include "felica/reader_selection.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 #include "ui/form1.h"
 #include "ui/trace_log.h"
 #include "ui_test_support.h"
