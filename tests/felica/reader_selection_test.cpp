@@ -45,6 +45,10 @@ TEST(ReaderSelection, ExplainsEverySettingItCannotUse) {
     const Case cases[] = {
         {std::nullopt, RwError::no_reader, "no reader found"},
         {"", RwError::no_reader, "no reader found"},
+        {"", RwError::no_reader, "; RC-S380: "},  // tried after PC/SC, before libnfc
+        {"rcs380:1", RwError::reader_setting, "not BUS:DEVICE"},
+        {"rcs380:1:256", RwError::reader_setting, "not BUS:DEVICE"},
+        {"rcs380:x:5", RwError::reader_setting, "not BUS:DEVICE"},
         {"sim:", RwError::reader_setting, "names no card image"},
         {"sim:/nonexistent/card.json", RwError::reader_setting, "/nonexistent/card.json"},
         {"simulator", RwError::reader_setting, "unknown VIRUDE_READER value \"simulator\""},
@@ -54,6 +58,7 @@ TEST(ReaderSelection, ExplainsEverySettingItCannotUse) {
         {"pcsc", RwError::no_service, "SCARD_E_NO_SERVICE"},
         {"pcsc:Sony", RwError::no_service, "PC/SC"},
         {"libnfc:pn532_uart:/dev/ttyUSB0", RwError::no_reader, "libnfc"},
+        {"rcs380", RwError::no_reader, "RC-S380"},
     };
     for (const Case& c : cases) {
         const OpenedReader opened = open_reader(c.setting);
