@@ -20,7 +20,6 @@ constexpr int kMaxDrainReads = 8;
 // InCommRF's 4-byte status: the card did not answer within the RF timeout.
 constexpr std::uint32_t kReceiveTimeout = 0x80;
 
-constexpr Byte kCommandType1[] = {0x01};
 constexpr Byte kRfOff[] = {0x00};
 // Send at 212 kbit/s FeliCa (set 01, type 01), receive the same (set 0F, type 01).
 constexpr Byte kRf212F[] = {0x01, 0x01, 0x0F, 0x01};

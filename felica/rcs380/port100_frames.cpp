@@ -10,25 +10,26 @@ constexpr std::array<Byte, 5> kStart = {0x00, 0x00, 0xFF, 0xFF, 0xFF};
 constexpr std::size_t kHeader = 8;   // start code, LEN, LCS
 constexpr std::size_t kTrailer = 2;  // DCS, postamble
 
-// The byte that makes `bytes` sum to 0 modulo 256.
-Byte checksum(ByteView bytes) {
+}  // namespace
+
+Byte frame_checksum(ByteView bytes) {
     const unsigned sum = std::accumulate(bytes.begin(), bytes.end(), 0u);
     return static_cast<Byte>(0x100 - (sum & 0xFF));
 }
 
-}  // namespace
-
 Bytes build_command(Command command, ByteView arguments) {
     const std::size_t length = 2 + arguments.size();
-    Bytes frame(kStart.begin(), kStart.end());
+    Bytes frame;
+    frame.reserve(kHeader + length + kTrailer);
+    frame.insert(frame.end(), kStart.begin(), kStart.end());
     const Byte length_bytes[] = {static_cast<Byte>(length & 0xFF), static_cast<Byte>(length >> 8)};
     frame.insert(frame.end(), std::begin(length_bytes), std::end(length_bytes));
-    frame.push_back(checksum(length_bytes));
+    frame.push_back(frame_checksum(length_bytes));
     const std::size_t counted = frame.size();
     frame.push_back(kCommandCode);
     frame.push_back(static_cast<Byte>(command));
     frame.insert(frame.end(), arguments.begin(), arguments.end());
-    frame.push_back(checksum(ByteView(frame).subspan(counted)));
+    frame.push_back(frame_checksum(ByteView(frame).subspan(counted)));
     frame.push_back(0x00);
     return frame;
 }
@@ -68,7 +69,7 @@ ResponseParse parse_response(ByteView frame, Command command) {
     if (!std::ranges::equal(frame.first(kStart.size()), kStart)) {
         return {FrameFault::bad_start, {}};
     }
-    if (checksum(frame.subspan(5, 3)) != 0) {
+    if (frame_checksum(frame.subspan(5, 3)) != 0) {
         return {FrameFault::bad_length_checksum, {}};
     }
     const std::size_t length = frame[5] | (frame[6] << 8);
@@ -76,7 +77,7 @@ ResponseParse parse_response(ByteView frame, Command command) {
         return {FrameFault::length_mismatch, {}};
     }
     const ByteView counted = frame.subspan(kHeader, length);
-    if (checksum(frame.subspan(kHeader, length + 1)) != 0) {
+    if (frame_checksum(frame.subspan(kHeader, length + 1)) != 0) {
         return {FrameFault::bad_data_checksum, {}};
     }
     if (frame.back() != 0x00) {

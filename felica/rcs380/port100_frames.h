@@ -33,6 +33,9 @@ Bytes build_command(Command command, ByteView arguments);
 
 bool is_ack(ByteView bytes);
 
+// The byte that makes `bytes` sum to 0 modulo 256 (LCS over LEN, DCS over the counted bytes).
+Byte frame_checksum(ByteView bytes);
+
 // Why a response frame was refused.
 enum class FrameFault {
     none,

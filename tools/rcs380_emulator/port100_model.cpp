@@ -1,13 +1,13 @@
 #include "tools/rcs380_emulator/port100_model.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include "felica/rcs380/port100_frames.h"
 
 namespace port100 {
 namespace {
 
+using felica::rcs380::frame_checksum;
 using felica::rcs380::kAck;
 
 constexpr Byte kInSetRf = 0x00;
@@ -22,20 +22,15 @@ constexpr Byte kStatusParameterError = 0x01;
 constexpr Byte kStatusCommandTypeError = 0x07;
 constexpr Byte kRf212F[] = {0x01, 0x01, 0x0F, 0x01};
 
-Byte checksum(ByteView bytes) {
-    const unsigned sum = std::accumulate(bytes.begin(), bytes.end(), 0u);
-    return static_cast<Byte>(0x100 - (sum & 0xFF));
-}
-
 // The command frame's code and arguments, or nothing for a frame the chip cannot read.
 std::optional<Bytes> command_of(ByteView frame) {
     constexpr Byte kStart[] = {0x00, 0x00, 0xFF, 0xFF, 0xFF};
     if (frame.size() < 12 || !std::equal(std::begin(kStart), std::end(kStart), frame.begin()) ||
-        checksum(frame.subspan(5, 3)) != 0) {
+        frame_checksum(frame.subspan(5, 3)) != 0) {
         return std::nullopt;
     }
     const std::size_t length = frame[5] | (frame[6] << 8);
-    if (frame.size() != 8 + length + 2 || checksum(frame.subspan(8, length + 1)) != 0 ||
+    if (frame.size() != 8 + length + 2 || frame_checksum(frame.subspan(8, length + 1)) != 0 ||
         frame[8] != felica::rcs380::kCommandCode) {
         return std::nullopt;
     }
@@ -53,11 +48,11 @@ Bytes response_frame(Byte command, ByteView data) {
                    0xFF,
                    static_cast<Byte>(length & 0xFF),
                    static_cast<Byte>(length >> 8)};
-    frame.push_back(checksum(ByteView(frame).subspan(5, 2)));
+    frame.push_back(frame_checksum(ByteView(frame).subspan(5, 2)));
     frame.push_back(felica::rcs380::kResponseCode);
     frame.push_back(static_cast<Byte>(command + 1));
     frame.insert(frame.end(), data.begin(), data.end());
-    frame.push_back(checksum(ByteView(frame).subspan(8)));
+    frame.push_back(frame_checksum(ByteView(frame).subspan(8)));
     frame.push_back(0x00);
     return frame;
 }
