@@ -205,6 +205,8 @@ OpenedPipe claim(Context& context, libusb_device* device, const std::string& whe
 
 }  // namespace
 
+// Opening sends nothing to the reader: listing, opening and claiming are quick system calls,
+// so the deadline bounds only the transfers that follow.
 OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const Deadline&) {
     libusb_context* raw_context = nullptr;
     if (const int code = libusb_init(&raw_context); code != LIBUSB_SUCCESS) {
