@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -99,14 +104,59 @@ TEST(VirudeDump, CardLeavingDuringTheReadsIsAReadError) {
     EXPECT_EQ(run.err, kReadError);
 }
 
-TEST(VirudeDump, NoUsableReaderIsNoReader) {
-    for (const std::optional<std::string>& reader : std::vector<std::optional<std::string>>{
-             std::nullopt, "", "pcsc", "bogus", "sim:", "sim:" + kData + "/no_such_card.json"}) {
-        SCOPED_TRACE(reader.value_or("(unset)"));
-        const DumpRun run = run_dump(reader);
+TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
+    const std::string missing = kData + "/no_such_card.json";
+    const std::string fifo = testing::TempDir() + "virude_fifo_" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = testing::TempDir() + "virude_big_" + std::to_string(getpid());
+    std::ofstream(big) << std::string(1024 * 1024 + 1, ' ');
+    const std::string overflow = testing::TempDir() + "virude_overflow_" + std::to_string(getpid());
+    std::ofstream(overflow) << R"({"idm": 1e999})";
+    const std::string key = testing::TempDir() + "virude_key_" + std::to_string(getpid());
+    std::ofstream(key) << R"({"idm\u001b[2J": 1})";
+
+    const struct {
+        std::string reader;
+        std::string problem;
+    } cases[] = {
+        {"bogus\x1b[31m",
+         "unknown VIRUDE_READER value \"bogus\\x1B[31m\" (expected sim, sim:PATH, "
+         "pcsc[:NAME], rcs380[:BUS:DEVICE] or libnfc[:CONNSTRING])"},
+        {"sim:", "VIRUDE_READER=sim: names no card image file"},
+        {"sim:" + missing, "card image " + missing + ": cannot open (No such file or directory)"},
+        // Neither read without end nor waited for.
+        {"sim:/dev/zero", "card image /dev/zero: not a regular file"},
+        {"sim:" + fifo, "card image " + fifo + ": not a regular file"},
+        {"sim:" + big, "card image " + big + ": larger than 1024 KiB"},
+        {"sim:" + overflow, "card image " + overflow + ": number overflow parsing '1e999'"},
+        {"sim:" + key, "card image " + key + ": unknown key \"idm\\x1B[2J\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reader);
+        const DumpRun run = run_dump(c.reader);
         EXPECT_EQ(run.exit_code, 3);
         EXPECT_EQ(run.out, kNothingRead);
-        EXPECT_EQ(run.err, kNoReader);
+        // One line of what is wrong, control characters shown as escapes, then the message.
+        EXPECT_EQ(run.err, "virude-dump: " + c.problem + "\n" + kNoReader);
+        const DumpRun traced = run_dump(c.reader, {"--trace"});
+        EXPECT_THAT(traced.err, HasSubstr("Can't open a reader: " + c.problem + "\n"));
+        EXPECT_THAT(traced.err, Not(HasSubstr("virude-dump: ")));
+        EXPECT_THAT(traced.err, Not(HasSubstr("\x1b")));
+    }
+    for (const std::string& path : {fifo, big, overflow, key}) {
+        std::remove(path.c_str());
+    }
+}
+
+TEST(VirudeDump, OutputThatCannotBeWrittenFailsTheRun) {
+    using test_support::StandardOutput;
+    for (const auto output : {StandardOutput::full_device, StandardOutput::closed}) {
+        for (const std::vector<std::string>& arguments :
+             {std::vector<std::string>{}, {"--help"}, {"--version"}}) {
+            const DumpRun run = run_dump("sim", arguments, output);
+            EXPECT_EQ(run.exit_code, 1);
+            EXPECT_THAT(run.err, HasSubstr("virude-dump: cannot write to standard output ("));
+        }
     }
 }
 
@@ -142,9 +192,10 @@ TEST(VirudeDump, HelpAndVersion) {
     const DumpRun help = run_dump("bogus", {"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.err, "");
-    for (const char* part : {"Usage: virude-dump [--trace] [--help] [--version]", "VIRUDE_READER",
-                             "sim:PATH", "pcsc[:NAME]", "libnfc[:CONNSTRING]", "unset",
-                             "3  no reader", "4  no card", "5  read error"}) {
+    for (const char* part :
+         {"Usage: virude-dump [--trace] [--help] [--version]", "VIRUDE_READER", "sim:PATH",
+          "pcsc[:NAME]", "rcs380[:BUS:DEVICE]", "libnfc[:CONNSTRING]", "unset", "3  no reader",
+          "4  no card", "5  read error"}) {
         EXPECT_THAT(help.out, HasSubstr(part));
     }
 
