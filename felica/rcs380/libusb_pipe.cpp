@@ -89,11 +89,20 @@ std::optional<Endpoints> bulk_endpoints(libusb_device* device) {
 
 class LibusbPipe final : public BulkPipe {
   public:
-    LibusbPipe(Context context, libusb_device_handle* handle, Endpoints endpoints)
-        : context_(std::move(context)), handle_(handle), endpoints_(endpoints) {}
+    LibusbPipe(Context context, libusb_device_handle* handle, Endpoints endpoints,
+               const Deadline& deadline)
+        : context_(std::move(context)),
+          handle_(handle),
+          endpoints_(endpoints),
+          deadline_(deadline) {}
 
     ~LibusbPipe() override {
-        // Gives interface 0 back (libusb then lets the kernel driver have it again).
+        // Gives interface 0 back, and libusb gives the reader back to the kernel driver it
+        // detached. That driver then sets the reader up, talking to it: once the click's time
+        // is spent, the reader is let go without it.
+        if (deadline_.expired()) {
+            libusb_set_auto_detach_kernel_driver(handle_, 0);
+        }
         libusb_release_interface(handle_, kInterface);
         libusb_close(handle_);
     }
@@ -135,6 +144,7 @@ class LibusbPipe final : public BulkPipe {
     Context context_;  // outlives the handle: members are destroyed after the destructor body
     libusb_device_handle* handle_;
     Endpoints endpoints_;
+    Deadline deadline_;
 };
 
 OpenedPipe failure(RwError error, std::string reason, std::string where = {}) {
@@ -148,7 +158,8 @@ bool is_rcs380(const libusb_device_descriptor& descriptor) {
 
 // Takes the context over only on success; the caller's device list must be freed before the
 // context ends.
-OpenedPipe claim(Context& context, libusb_device* device, const std::string& where) {
+OpenedPipe claim(Context& context, libusb_device* device, const std::string& where,
+                 const Deadline& deadline) {
     const std::optional<Endpoints> endpoints = bulk_endpoints(device);
     if (!endpoints) {
         return failure(RwError::no_reader,
@@ -196,7 +207,7 @@ OpenedPipe claim(Context& context, libusb_device* device, const std::string& whe
         return failure(claimed == LIBUSB_ERROR_NO_DEVICE ? RwError::no_reader : RwError::io_error,
                        "could not claim the RC-S380 at " + where + " (" + code + ")", where);
     }
-    return {std::make_unique<LibusbPipe>(std::move(context), handle, *endpoints),
+    return {std::make_unique<LibusbPipe>(std::move(context), handle, *endpoints, deadline),
             RwError::none,
             {},
             where,
@@ -206,8 +217,8 @@ OpenedPipe claim(Context& context, libusb_device* device, const std::string& whe
 }  // namespace
 
 // Opening sends nothing to the reader: listing, opening and claiming are quick system calls,
-// so the deadline bounds only the transfers that follow.
-OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const Deadline&) {
+// so the deadline bounds only what follows.
+OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const Deadline& deadline) {
     libusb_context* raw_context = nullptr;
     if (const int code = libusb_init(&raw_context); code != LIBUSB_SUCCESS) {
         return failure(RwError::no_reader, std::string("libusb could not start (") +
@@ -234,7 +245,7 @@ OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const De
         if (location && (location->bus != bus || location->device != address)) {
             continue;
         }
-        return claim(context, device, location_text(bus, address));
+        return claim(context, device, location_text(bus, address), deadline);
     }
     if (location) {
         return failure(RwError::no_reader, "no RC-S380 at " +

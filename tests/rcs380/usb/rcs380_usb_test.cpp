@@ -177,6 +177,25 @@ TEST_F(Rcs380ThroughLibusb, KernelDriverIsDetachedForTheClickAndGivenBack) {
     EXPECT_THAT(refused.err, HasSubstr("blacklist port100"));
 }
 
+TEST_F(Rcs380ThroughLibusb, OnceTheClicksTimeIsSpentTheReaderIsLetGoWithoutWaiting) {
+    UsbSetup setup = with_card({{Fault::no_answer, kInCommRf, 1}});
+    setup.kernel_driver_bound = true;
+    UsbRcs380 reader(setup);
+    felica::ReaderLibrary library(
+        [location = reader.location()](const felica::Deadline& deadline) {
+            return felica::open_rcs380_reader(location, deadline);
+        },
+        {}, 150ms);
+    const Click failed = test_support::click(library);
+    EXPECT_EQ(failed.rw, RwError::reader_timeout);
+    EXPECT_LT(failed.took, 400ms);
+    reader.inspect([](const port100::Port100Model& model) {
+        EXPECT_EQ(model.host_transfers().back()[8], 0xD6);  // no abort, no closing commands
+    });
+    // Giving the reader back to its kernel driver would have the driver talk to it.
+    EXPECT_FALSE(reader.kernel_driver_bound());
+}
+
 TEST_F(Rcs380ThroughLibusb, VirudeDumpPrintsWhatTheSimulatedReaderPrints) {
     const test_support::ProgramRun simulated = test_support::run_dump("sim");
     ASSERT_EQ(simulated.exit_code, 0);
