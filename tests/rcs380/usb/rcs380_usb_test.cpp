@@ -181,17 +181,15 @@ TEST_F(Rcs380ThroughLibusb, OnceTheClicksTimeIsSpentTheReaderIsLetGoWithoutWaiti
     UsbSetup setup = with_card({{Fault::no_answer, kInCommRf, 1}});
     setup.kernel_driver_bound = true;
     UsbRcs380 reader(setup);
+    // 100 ms: less than the unanswered polling's own wait (its 20 ms plus 100 ms on the USB).
     felica::ReaderLibrary library(
         [location = reader.location()](const felica::Deadline& deadline) {
             return felica::open_rcs380_reader(location, deadline);
         },
-        {}, 150ms);
+        {}, 100ms);
     const Click failed = test_support::click(library);
     EXPECT_EQ(failed.rw, RwError::reader_timeout);
     EXPECT_LT(failed.took, 400ms);
-    reader.inspect([](const port100::Port100Model& model) {
-        EXPECT_EQ(model.host_transfers().back()[8], 0xD6);  // no abort, no closing commands
-    });
     // Giving the reader back to its kernel driver would have the driver talk to it.
     EXPECT_FALSE(reader.kernel_driver_bound());
 }
