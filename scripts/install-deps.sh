@@ -11,6 +11,7 @@ packages=(
     xvfb xdotool imagemagick
     libnfc-dev libnfc-bin
     pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
+    libusb-1.0-0-dev umockdev libumockdev-dev
     clang libclang-rt-14-dev
 )
 
