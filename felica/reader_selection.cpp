@@ -103,7 +103,7 @@ std::variant<ReaderChoice, std::string> parse_reader_setting(
         return ReaderChoice{Kind::pcsc, optional_argument(argument, has_argument)};
     }
     if (names(value, "rcs380", argument, has_argument)) {
-        return open_rcs380_reader(optional_argument(argument, has_argument), deadline);
+        return ReaderChoice{Kind::rcs380, optional_argument(argument, has_argument)};
     }
     if (names(value, "libnfc", argument, has_argument)) {
         return ReaderChoice{Kind::libnfc, optional_argument(argument, has_argument)};
@@ -125,6 +125,8 @@ OpenedReader open_reader(const std::optional<std::string>& setting, const Deadli
             return open_simulated(choice.argument.value_or(""));
         case ReaderChoice::Kind::pcsc:
             return open_pcsc_reader(choice.argument, deadline);
+        case ReaderChoice::Kind::rcs380:
+            return open_rcs380_reader(choice.argument, deadline);
         case ReaderChoice::Kind::libnfc:
             return open_libnfc_reader(choice.argument, deadline);
     }

@@ -19,10 +19,10 @@ inline constexpr const char* kReaderVariable = "VIRUDE_READER";
 
 // The reader a setting names, before anything is opened.
 struct ReaderChoice {
-    enum class Kind { first_found, sim, pcsc, libnfc };
+    enum class Kind { first_found, sim, pcsc, rcs380, libnfc };
     Kind kind = Kind::first_found;
     // sim: the card image file (none: the demo card); pcsc: part of the reader's name;
-    // libnfc: the connection string. Never empty when present.
+    // rcs380: BUS:DEVICE; libnfc: the connection string. Never empty when present.
     std::optional<std::string> argument;
 };
 

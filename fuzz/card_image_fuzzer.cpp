@@ -3,8 +3,8 @@
 // the card it describes.
 #include <nlohmann/json.hpp>
 
-#include "felica/card_image_file.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/card_image_file.h"
+#include "felica/sim/sim_reader.h"
 #include "fuzz/checked_clicks.h"
 #include "fuzz/fuzz_support.h"
 

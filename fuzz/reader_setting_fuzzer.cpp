@@ -15,6 +15,8 @@ std::string_view word_of(ReaderChoice::Kind kind) {
             return "sim";
         case ReaderChoice::Kind::pcsc:
             return "pcsc";
+        case ReaderChoice::Kind::rcs380:
+            return "rcs380";
         case ReaderChoice::Kind::libnfc:
             return "libnfc";
     }
