@@ -7,17 +7,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 
 #include "card/read_command.h"
-#include "felica/card_image_file.h"
 #include "felica/frames.h"
 #include "felica/libnfc/helper_protocol.h"
 #include "felica/pcsc/dialect_choice.h"
+#include "felica/rcs380/port100_chip.h"
 #include "felica/reader_library.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/card_image_file.h"
+#include "felica/sim/sim_reader.h"
 #include "fuzz/checked_clicks.h"
+#include "tools/rcs380_emulator/port100_model.h"
 #include "tools/vpcd_card/virtual_reader.h"
 
 namespace {
@@ -271,9 +274,83 @@ void helper_seeds() {
     write("helper_protocol_fuzzer", "transfer_done", transfer);
 }
 
+// An RC-S380 session as the Port-100 harness drives it, from the chip's model: each pipe
+// operation recorded (00 for a write, a read's length and bytes, FD for a read that times out).
+class RecordingPipe final : public rcs380::BulkPipe {
+  public:
+    RecordingPipe(port100::Port100Model& model, Bytes& out) : model_(model), out_(out) {}
+    rcs380::PipeResult write(ByteView bytes, std::chrono::milliseconds) override {
+        model_.receive(bytes, now_);
+        out_.push_back(model_.unplugged() ? 0xFE : 0x00);
+        if (model_.unplugged()) {
+            return {rcs380::PipeStatus::no_device, {}, {}};
+        }
+        return {};
+    }
+    rcs380::PipeResult read(std::size_t, std::chrono::milliseconds timeout) override {
+        const auto due = model_.next_due();
+        if (!due || *due > now_ + timeout) {
+            now_ += timeout;
+            out_.push_back(0xFD);
+            return {rcs380::PipeStatus::timeout, {}, {}};
+        }
+        now_ = std::max(now_, *due);
+        Bytes frame = *model_.take_in(now_);
+        out_.push_back(static_cast<Byte>(frame.size()));
+        append(out_, frame);
+        answers.push_back(frame);
+        return {rcs380::PipeStatus::ok, frame, {}};
+    }
+    std::vector<Bytes> answers;
+
+  private:
+    port100::Port100Model& model_;
+    Bytes& out_;
+    port100::Clock::time_point now_{};
+};
+
+void port100_seed(const std::string& name, CardFaults faults,
+                  std::optional<port100::FaultRule> fault = {}) {
+    port100::Port100Model model;
+    model.place_card(std::make_shared<SimulatedCard>(card_with(faults)));
+    if (fault) {
+        model.add_fault(*fault);
+    }
+    Bytes out{0x01};
+    RecordingPipe pipe(model, out);
+    rcs380::Port100Chip chip(pipe, Deadline{});
+    // The harness's order: reset, five set-up commands, three InCommRF, close.
+    (void)chip.reset();
+    (void)chip.set_command_type(0x01);
+    (void)chip.get_firmware_version();
+    (void)chip.switch_rf_off();
+    (void)chip.in_set_rf_212f();
+    (void)chip.in_set_protocol_defaults();
+    for (int i = 0; i < 3; ++i) {
+        (void)chip.in_comm_rf(build_polling(kSystemCode, RequestCode::none, 0),
+                              std::chrono::milliseconds(100));
+    }
+    chip.close();
+    write("port100_fuzzer", name, out);
+    // Each answer also seeds the frame parser: 00, the command's place in the harness's list,
+    // the frame.
+    static const std::map<Byte, Byte> kPlace = {{0x01, 0}, {0x03, 1}, {0x05, 2},
+                                                {0x07, 3}, {0x21, 4}, {0x2B, 5}};
+    static std::set<Bytes> seen;  // across sessions
+    for (const Bytes& answer : pipe.answers) {
+        if (answer.size() < 10 || !kPlace.count(answer[9]) || !seen.insert(answer).second) {
+            continue;
+        }
+        Bytes seed{0x00, kPlace.at(answer[9])};
+        append(seed, answer);
+        write("port100_fuzzer", "answer_" + std::to_string(seen.size()), seed);
+    }
+}
+
 void setting_seeds() {
-    for (const char* setting : {"sim", "sim:card.json", "sim:", "pcsc", "pcsc:ACR122U", "libnfc",
-                                "libnfc:pn532_uart:/dev/ttyUSB0", "simulated", "pcsc\x1b[2J"}) {
+    for (const char* setting :
+         {"sim", "sim:card.json", "sim:", "pcsc", "pcsc:ACR122U", "rcs380:001:004", "libnfc",
+          "libnfc:pn532_uart:/dev/ttyUSB0", "simulated", "pcsc\x1b[2J"}) {
         std::string name = setting;
         for (char& c : name) {
             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -318,6 +395,12 @@ int main(int argc, char** argv) {
     libnfc_seeds();
     setting_seeds();
     helper_seeds();
+    port100_seed("demo", {});
+    port100_seed("silent", silent());
+    port100_seed("bad_data_checksum", {},
+                 port100::FaultRule{port100::Fault::bad_data_checksum, 0x04, 2});
+    port100_seed("no_answer", {}, port100::FaultRule{port100::Fault::no_answer, 0x04, 1});
+    port100_seed("unplugged", {}, port100::FaultRule{port100::Fault::unplugged, 0x04, 1});
     card_image_seeds(argv[2]);
 
     click_seed("demo", {});
