@@ -14,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "felica/system/system.h"
+
 namespace felica {
 namespace {
 
@@ -309,7 +311,7 @@ std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
     const std::string prefix = "card image " + path + ": ";
     try {
         errno = 0;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(system::open_for_reading(path),
                                                              &std::fclose);
         if (!file) {
             return prefix + "cannot open (" + std::strerror(errno) + ")";

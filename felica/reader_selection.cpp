@@ -1,12 +1,12 @@
 #include "felica/reader_selection.h"
 
-#include <cstdlib>
 #include <variant>
 
 #include "felica/card_image_file.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/pcsc/pcsc_reader.h"
 #include "felica/sim_reader.h"
+#include "felica/system/system.h"
 
 namespace felica {
 namespace {
@@ -121,8 +121,7 @@ OpenedReader open_reader(const std::optional<std::string>& setting, const Deadli
 
 ReaderOpener reader_opener_from_environment() {
     return [](const Deadline& deadline) {
-        const char* value = std::getenv(kReaderVariable);
-        return open_reader(value ? std::optional<std::string>(value) : std::nullopt, deadline);
+        return open_reader(system::environment_variable(kReaderVariable), deadline);
     };
 }
 

@@ -130,10 +130,10 @@ class Pn532Direct final : public Dialect {
   public:
     DialectKind kind() const override { return DialectKind::pn532; }
 
-    DialectStart start(ApduChannel& channel) override {
+    DialectStart start(ApduChannel& channel, DialectChoice) override {
         const ApduReply version = channel.transmit(get_firmware_version_command(), {});
         if (!version.ok()) {
-            return {DialectStart::Status::failed, version.error};
+            return start_failure(version.error);
         }
         if (!is_firmware_version_response(version.response)) {
             return {DialectStart::Status::unsupported, RwError::none};

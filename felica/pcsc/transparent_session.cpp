@@ -138,11 +138,11 @@ class TransparentSession final : public Dialect {
   public:
     DialectKind kind() const override { return DialectKind::transparent_session; }
 
-    DialectStart start(ApduChannel& channel) override {
+    DialectStart start(ApduChannel& channel, DialectChoice) override {
         for (const Bytes& command : {start_session_command(), switch_to_felica_command()}) {
             const ApduReply reply = channel.transmit(command, {});
             if (!reply.ok()) {
-                return {DialectStart::Status::failed, reply.error};
+                return start_failure(reply.error);
             }
             if (parse_control_response(reply.response) != RwError::none) {
                 return {DialectStart::Status::unsupported, RwError::none};

@@ -1,7 +1,7 @@
 // Which dialect a reader gets: by name, by ATR, by probing; and PC/SC codes as error types.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <winscard.h>
+#include "felica/pcsc/pcsc_system.h"
 
 #include "felica/pcsc/dialect_choice.h"
 #include "felica/pcsc/pcsc_errors.h"
@@ -76,6 +76,7 @@ TEST(PcscErrors, ServiceReaderCardAndLinkFailures) {
     using felica::pcsc::rw_error_of_pcsc;
     EXPECT_EQ(rw_error_of_pcsc(SCARD_S_SUCCESS), RwError::none);
     EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SERVICE), RwError::no_service);
+    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_SERVICE_STOPPED), RwError::no_service);
     EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_READERS_AVAILABLE), RwError::no_reader);
     EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SMARTCARD), RwError::timeout);
     EXPECT_EQ(rw_error_of_pcsc(SCARD_W_REMOVED_CARD), RwError::card_removed);

@@ -10,8 +10,8 @@
 #include "card/messages.h"
 #include "felica/reader_selection.h"
 #include "felica/sim_reader.h"
-#include "ui/form1.h"
-#include "ui/trace_log.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/trace_log.h"
 #include "ui_test_support.h"
 #include "ui_tests.h"
 
