@@ -12,7 +12,6 @@
 
 namespace {
 
-using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -55,6 +54,14 @@ std::string image_box(int box, int blocks) {
     return text;
 }
 
+// " j:<TAB>" and 32 upper-case hex digits. (GoogleTest's regular expressions on Windows have
+// neither [] nor {n}.)
+bool is_dump_line(const std::string& line, int j) {
+    const std::string head = " " + std::to_string(j) + ":\t";
+    return line.size() == head.size() + 32 && line.starts_with(head) &&
+           line.find_first_not_of("0123456789ABCDEF", head.size()) == std::string::npos;
+}
+
 // A run that read nothing prints no box at all.
 const std::string kNothingRead;
 
@@ -76,8 +83,7 @@ TEST(VirudeDump, PrintsTheDemoCard) {
         EXPECT_EQ(lines[at++], kCaptions[box]);
         const int blocks[] = {1, 20, 3, 2};
         for (int j = 0; j < blocks[box]; ++j, ++at) {
-            EXPECT_THAT(lines[at], ContainsRegex("^ " + std::to_string(j) + ":\t[0-9A-F]{32}$"))
-                << "box " << box << " line " << j;
+            EXPECT_TRUE(is_dump_line(lines[at], j)) << "box " << box << ": " << lines[at];
         }
     }
     EXPECT_THAT(run.out, Not(HasSubstr("\r")));
@@ -151,7 +157,7 @@ TEST(VirudeDump, HelpAndVersion) {
     const DumpRun version = run_dump("bogus", {"--version"});
     EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.err, "");
-    EXPECT_THAT(version.out, ContainsRegex("^virude-dump [0-9]+\\.[0-9]+\\.[0-9]+\n$"));
+    EXPECT_EQ(version.out, "virude-dump " VIRUDE_VERSION "\n");
 }
 
 }  // namespace

@@ -51,15 +51,15 @@ TEST(DialectChoice, ByAtr) {
 TEST(DialectChoice, CandidatesNameFirstThenAtrThenProbing) {
     using felica::pcsc::dialect_candidates;
     // The name wins over the ATR; every dialect is there once.
-    EXPECT_THAT(
-        dialect_candidates("ACS ACR122U PICC Interface 00 00", kFelicaAtr),
-        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
-    EXPECT_THAT(
-        dialect_candidates("Virtual PCD 00 00", kAcr122uAtr),
-        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
-    EXPECT_THAT(
-        dialect_candidates("Virtual PCD 00 00", kContactAtr),
-        ElementsAre(DialectKind::transparent_session, DialectKind::pn532, DialectKind::direct));
+    EXPECT_THAT(dialect_candidates("ACS ACR122U PICC Interface 00 00", kFelicaAtr),
+                ElementsAre(DialectKind::pn532, DialectKind::transparent_session,
+                            DialectKind::direct, DialectKind::storage_card));
+    EXPECT_THAT(dialect_candidates("Virtual PCD 00 00", kAcr122uAtr),
+                ElementsAre(DialectKind::pn532, DialectKind::transparent_session,
+                            DialectKind::direct, DialectKind::storage_card));
+    EXPECT_THAT(dialect_candidates("Virtual PCD 00 00", kContactAtr),
+                ElementsAre(DialectKind::transparent_session, DialectKind::pn532,
+                            DialectKind::direct, DialectKind::storage_card));
     // The frame-only dialect named by the reader goes first: it is what the reader speaks.
     EXPECT_EQ(dialect_candidates("ACS ACR1252 Reader 00 00", kFelicaAtr).front(),
               DialectKind::direct);
