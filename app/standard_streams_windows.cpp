@@ -2,9 +2,10 @@
 // UTF-16 command line instead. The C runtime's text mode would turn LF into CR LF, and a
 // console shows bytes in its own code page: standard output and error go binary, and the
 // console is told that the bytes are UTF-8.
+#include <windows.h>  // before shellapi.h, which builds on it
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>

@@ -39,8 +39,11 @@ bool ReaderLibrary::fail(RwError rw, std::int32_t felica) {
     return false;
 }
 
-RwError ReaderLibrary::transfer_error(RwError error) const {
-    if (deadline_.expired() && (error == RwError::timeout || error == RwError::reader_timeout)) {
+RwError ReaderLibrary::transfer_error(RwError error, bool capped) const {
+    // A wait cut to the rest of the budget counts as cut by it even when the clock has not
+    // quite reached the deadline as the wait ends (Windows' sleeps end on its own ticks).
+    if ((capped || deadline_.expired()) &&
+        (error == RwError::timeout || error == RwError::reader_timeout)) {
         return RwError::reader_timeout;
     }
     return error;
@@ -52,12 +55,12 @@ void ReaderLibrary::diagnose(std::string_view line) const {
     }
 }
 
-void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error) const {
+void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error, bool capped) const {
     std::string line = std::string(what) + std::string(to_string(error));
     if (const std::string detail = reader_->failure_detail(); !detail.empty()) {
         line += " (" + detail + ")";
     }
-    if (deadline_.expired()) {
+    if (deadline_.expired() || (capped && error == RwError::reader_timeout)) {
         line += "; the click ran out of time";
     }
     diagnose(line);
@@ -112,8 +115,9 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     const auto system_code =
         static_cast<std::uint16_t>((polling.system_code[0] << 8) | polling.system_code[1]);
     const Bytes frame = build_polling(system_code, RequestCode::none, polling.time_slot);
-    const auto timeout = deadline_.cap(
-        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead()));
+    const auto own_timeout =
+        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead());
+    const auto timeout = deadline_.cap(own_timeout);
 
     polled_idm_.reset();
     if (deadline_.expired()) {
@@ -122,8 +126,9 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     }
     const Transfer answer = reader_->poll(frame, timeout);
     if (!answer.ok()) {
-        const RwError error = transfer_error(answer.error);
-        diagnose_transfer("Polling failed: ", error);
+        const bool capped = timeout < own_timeout;
+        const RwError error = transfer_error(answer.error, capped);
+        diagnose_transfer("Polling failed: ", error, capped);
         return fail(error);
     }
     const PollingParse parsed =
@@ -174,16 +179,18 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
             encode_block_list(std::span(*elements).subspan(done, static_cast<std::size_t>(chunk)));
         const Bytes frame =
             build_read_without_encryption(idm, service_code_list, list, static_cast<Byte>(chunk));
-        const auto timeout = deadline_.cap(
-            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead()));
+        const auto own_timeout =
+            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead());
+        const auto timeout = deadline_.cap(own_timeout);
         if (deadline_.expired()) {
             diagnose("Read failed: the click ran out of time");
             return fail(RwError::reader_timeout);
         }
         const Transfer answer = reader_->exchange(frame, timeout);
         if (!answer.ok()) {
-            const RwError error = transfer_error(answer.error);
-            diagnose_transfer("Read failed: ", error);
+            const bool capped = timeout < own_timeout;
+            const RwError error = transfer_error(answer.error, capped);
+            diagnose_transfer("Read failed: ", error, capped);
             return fail(error);
         }
         const ReadParse parsed =

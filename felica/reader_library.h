@@ -47,12 +47,12 @@ class ReaderLibrary final : public Library {
 
   private:
     bool fail(RwError rw, std::int32_t felica = 0);
-    // A failed transfer's error type: a wait the click's deadline cut short is the reader's
-    // time running out, not the card's silence.
-    RwError transfer_error(RwError error) const;
+    // A failed transfer's error type: a wait the click's deadline cut short (`capped`: cut
+    // to what was left of it) is the reader's time running out, not the card's silence.
+    RwError transfer_error(RwError error, bool capped) const;
     void diagnose(std::string_view line) const;
     // Diagnoses a failed transfer with what the reader adds about it.
-    void diagnose_transfer(std::string_view what, RwError error) const;
+    void diagnose_transfer(std::string_view what, RwError error, bool capped) const;
 
     ReaderOpener opener_;
     DiagnosticSink diagnostics_;

@@ -32,8 +32,8 @@ LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
                    std::vector<DWORD>& states);
 
 // Connects to the card on the reader `name`.
-LONG connect(SCARDCONTEXT context, const std::string& name, DWORD share_mode,
-             DWORD protocols, SCARDHANDLE& card, DWORD& protocol);
+LONG connect(SCARDCONTEXT context, const std::string& name, DWORD share_mode, DWORD protocols,
+             SCARDHANDLE& card, DWORD& protocol);
 
 // The ATR of the connected card.
 LONG card_atr(SCARDHANDLE card, Bytes& atr);

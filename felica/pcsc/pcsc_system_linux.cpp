@@ -34,8 +34,8 @@ LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
         readers[i].dwCurrentState = SCARD_STATE_UNAWARE;
     }
     // With every state unknown to us, the current ones come back at once.
-    const LONG rv = SCardGetStatusChange(context, 0, readers.data(),
-                                         static_cast<DWORD>(readers.size()));
+    const LONG rv =
+        SCardGetStatusChange(context, 0, readers.data(), static_cast<DWORD>(readers.size()));
     for (const SCARD_READERSTATE& reader : readers) {
         states.push_back(reader.dwEventState);
     }

@@ -25,8 +25,7 @@ const DWORD kReceiveRoom = 65536 + 2;
 LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names) {
     LPWSTR list = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
-    const LONG rv =
-        SCardListReadersW(context, nullptr, reinterpret_cast<LPWSTR>(&list), &length);
+    const LONG rv = SCardListReadersW(context, nullptr, reinterpret_cast<LPWSTR>(&list), &length);
     if (rv != SCARD_S_SUCCESS) {
         return rv;
     }
@@ -52,8 +51,8 @@ LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
         readers[i].dwCurrentState = SCARD_STATE_UNAWARE;
     }
     // With every state unknown to us, the current ones come back at once.
-    const LONG rv = SCardGetStatusChangeW(context, 0, readers.data(),
-                                          static_cast<DWORD>(readers.size()));
+    const LONG rv =
+        SCardGetStatusChangeW(context, 0, readers.data(), static_cast<DWORD>(readers.size()));
     for (const SCARD_READERSTATEW& reader : readers) {
         states.push_back(reader.dwEventState);
     }

@@ -105,7 +105,8 @@ class StorageCard final : public Dialect {
 
     Transfer poll(ApduChannel& channel, ByteView polling_frame,
                   std::chrono::microseconds timeout) override {
-        if (polling_frame.size() != kPollingFrameLength || polling_frame[0] != kPollingFrameLength ||
+        if (polling_frame.size() != kPollingFrameLength ||
+            polling_frame[0] != kPollingFrameLength ||
             polling_frame[1] != static_cast<Byte>(CommandCode::polling) ||
             polling_frame[4] != static_cast<Byte>(RequestCode::none)) {
             return {RwError::invalid_argument, {}};

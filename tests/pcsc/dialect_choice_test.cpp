@@ -34,6 +34,13 @@ TEST(DialectChoice, ByReaderName) {
     EXPECT_EQ(
         felica::pcsc::dialect_by_name("ACS ACR1252 Dual Reader [ACR1252 Dual Reader PICC] 00 00"),
         DialectKind::direct);
+    // Windows names readers after the driver, with a slot number.
+    EXPECT_EQ(felica::pcsc::dialect_by_name("SONY FeliCa RC-S300/P 0"),
+              DialectKind::transparent_session);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("ACS ACR122 0"), DialectKind::pn532);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("ACS ACR1252 1S CL Reader PICC 0"),
+              DialectKind::direct);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("Sony FeliCa Port/PaSoRi 3.0 0"), std::nullopt);
     EXPECT_EQ(felica::pcsc::dialect_by_name("Virtual PCD 00 00"), std::nullopt);
     EXPECT_EQ(felica::pcsc::dialect_by_name(""), std::nullopt);
 }

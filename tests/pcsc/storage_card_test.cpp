@@ -65,9 +65,9 @@ TEST(StorageCard, PollingAnswersTheIdmOfGetData) {
     EXPECT_THAT(channel.sent.back(), ElementsAre(0xFF, 0xCA, 0x00, 0x00, 0x00));
 
     // Only a polling frame without request data can be answered this way.
-    EXPECT_EQ(dialect->poll(channel, build_polling(0x802B, RequestCode::system_code, 0), 20ms)
-                  .error,
-              RwError::invalid_argument);
+    EXPECT_EQ(
+        dialect->poll(channel, build_polling(0x802B, RequestCode::system_code, 0), 20ms).error,
+        RwError::invalid_argument);
     channel.replies = {answer({0x01, 0x02})};
     EXPECT_EQ(dialect->poll(channel, kPolling, 20ms).error, RwError::malformed_response);
 }
@@ -81,20 +81,18 @@ TEST(StorageCard, ReadSelectsTheServiceOnceAndReadsEachBlock) {
     ASSERT_TRUE(first.ok());
     const ReadParse parsed = parse_read_response(first.response, kIdm, 3);
     ASSERT_EQ(parsed.error, FrameError::none);
-    EXPECT_EQ(Bytes(parsed.block_data.begin(), parsed.block_data.end()),
-              [] {
-                  Bytes all;
-                  for (const Byte fill : {0xA0, 0xA1, 0xA2}) {
-                      const Bytes b = block(fill);
-                      all.insert(all.end(), b.begin(), b.end());
-                  }
-                  return all;
-              }());
-    EXPECT_THAT(channel.sent,
-                ElementsAre(ElementsAre(0xFF, 0xA4, 0x00, 0x01, 0x02, 0x0F, 0x09),
-                            ElementsAre(0xFF, 0xB0, 0x00, 0x00, 0x00),
-                            ElementsAre(0xFF, 0xB0, 0x00, 0x01, 0x00),
-                            ElementsAre(0xFF, 0xB0, 0x00, 0x02, 0x00)));
+    EXPECT_EQ(Bytes(parsed.block_data.begin(), parsed.block_data.end()), [] {
+        Bytes all;
+        for (const Byte fill : {0xA0, 0xA1, 0xA2}) {
+            const Bytes b = block(fill);
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        return all;
+    }());
+    EXPECT_THAT(channel.sent, ElementsAre(ElementsAre(0xFF, 0xA4, 0x00, 0x01, 0x02, 0x0F, 0x09),
+                                          ElementsAre(0xFF, 0xB0, 0x00, 0x00, 0x00),
+                                          ElementsAre(0xFF, 0xB0, 0x00, 0x01, 0x00),
+                                          ElementsAre(0xFF, 0xB0, 0x00, 0x02, 0x00)));
     EXPECT_EQ(channel.card_times.back(), 30ms);
 
     // The same service again: no SELECT FILE; a block number past 255 goes into P1.
@@ -165,8 +163,8 @@ TEST(DialectChoice, StorageCardIsTheLastResort) {
     // A driver that fails such commands outright refuses them just the same; a card taken
     // away ends the choice.
     ScriptedChannel failing;
-    failing.replies = {{RwError::io_error, {}}, {RwError::io_error, {}}, {RwError::io_error, {}},
-                       idm_answer()};
+    failing.replies = {
+        {RwError::io_error, {}}, {RwError::io_error, {}}, {RwError::io_error, {}}, idm_answer()};
     EXPECT_EQ(start_dialect(failing, "Unknown 0", {}).dialect->kind(), DialectKind::storage_card);
     ScriptedChannel removed;
     removed.replies = {{RwError::card_removed, {}}};
@@ -176,18 +174,11 @@ TEST(DialectChoice, StorageCardIsTheLastResort) {
     refusing.replies = {answer({}, kRefused), answer({}, kRefused), answer({}, kRefused),
                         answer({}, kRefused)};
     EXPECT_EQ(start_dialect(refusing, "Unknown 0", {}).error, RwError::malformed_response);
-}
-
-// Windows names its readers after the driver, with a slot number: the models still get
-// their dialect, and a named frame-only reader is not probed.
-TEST(DialectChoice, WindowsReaderNames) {
-    EXPECT_EQ(dialect_by_name("SONY FeliCa RC-S300/P 0"), DialectKind::transparent_session);
-    EXPECT_EQ(dialect_by_name("ACS ACR122 0"), DialectKind::pn532);
-    EXPECT_EQ(dialect_by_name("ACS ACR1252 1S CL Reader PICC 0"), DialectKind::direct);
-    ScriptedChannel channel;
-    const StartedDialect chosen = start_dialect(channel, "ACS ACR1252 1S CL Reader PICC 0", {});
-    EXPECT_EQ(chosen.dialect->kind(), DialectKind::direct);
-    EXPECT_TRUE(channel.sent.empty());
+    // A reader whose name says it takes bare frames is not asked.
+    ScriptedChannel named;
+    EXPECT_EQ(start_dialect(named, "ACS ACR1252 1S CL Reader PICC 0", {}).dialect->kind(),
+              DialectKind::direct);
+    EXPECT_TRUE(named.sent.empty());
 }
 
 }  // namespace

@@ -126,9 +126,9 @@ class Virude {
     HWND control(int id) const { return GetDlgItem(window_, id); }
     HWND control(const char* name) const {
         static const std::pair<const char*, int> kIds[] = {
-            {"Label1", 1000},    {"Label2", 1001},    {"Label3", 1002},   {"Label008B", 1003},
-            {"Text008B", 1004},  {"Label108F", 1005}, {"Text108F", 1006}, {"Label10CB", 1007},
-            {"Text10CB", 1008},  {"Label090F", 1009}, {"Text090F", 1010}, {"Message", 1011},
+            {"Label1", 1000},   {"Label2", 1001},    {"Label3", 1002},   {"Label008B", 1003},
+            {"Text008B", 1004}, {"Label108F", 1005}, {"Text108F", 1006}, {"Label10CB", 1007},
+            {"Text10CB", 1008}, {"Label090F", 1009}, {"Text090F", 1010}, {"Message", 1011},
             {"Command", 1012}};
         for (const auto& [known, id] : kIds) {
             if (std::string_view(known) == name) {
@@ -248,7 +248,8 @@ TEST(Form1Window, ReadShowsTheSimulatedCard) {
         return static_cast<short>(HIWORD(SendMessageW(box, EM_POSFROMCHAR, index, 0)));
     };
     const int line_19 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 19, 0));
-    const int pitch = y_of(line_19) - y_of(static_cast<int>(SendMessageW(box, EM_LINEINDEX, 18, 0)));
+    const int pitch =
+        y_of(line_19) - y_of(static_cast<int>(SendMessageW(box, EM_LINEINDEX, 18, 0)));
     EXPECT_LE(y_of(line_19) + pitch, inside.bottom);
     const int digits_9 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 9, 0)) + 4;    // " 9:\t"
     const int digits_10 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 10, 0)) + 5;  // " 10:\t"

@@ -27,10 +27,12 @@ void Fonts::release() {
 
 void Fonts::create(UINT dpi) {
     release();
-    // The stock font is made for 96 dpi; its own size, scaled, keeps it at other DPIs.
+    // The stock font is made for the system's DPI; scaled from it, it keeps its size on a
+    // monitor of another DPI.
     LOGFONTW stock{};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof stock, &stock);
-    stock.lfHeight = MulDiv(stock.lfHeight, static_cast<int>(dpi), 96);
+    stock.lfHeight =
+        MulDiv(stock.lfHeight, static_cast<int>(dpi), static_cast<int>(GetDpiForSystem()));
     window_default_ = CreateFontIndirectW(&stock);
     gothic_ = gothic(L"ＭＳ ゴシック", kGothicPoints, dpi, false);
     title_ = gothic(L"ＭＳ Ｐゴシック", kTitlePoints, dpi, true);

@@ -109,14 +109,13 @@ bool Form1::create(HINSTANCE instance) {
     }
     // Sized for 96 dpi first; WM_CREATE knows the monitor's DPI and sizes it again.
     const SIZE size = window_size(kWindowStyle, 96);
-    window_ = CreateWindowExW(0, kForm1Class, utf16_from_utf8(kForm1Caption).c_str(),
-                              kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy,
-                              nullptr, nullptr, instance, this);
+    window_ = CreateWindowExW(0, kForm1Class, utf16_from_utf8(kForm1Caption).c_str(), kWindowStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
+                              instance, this);
     return window_ != nullptr;
 }
 
-LRESULT CALLBACK Form1::window_procedure(HWND window, UINT message, WPARAM wparam,
-                                         LPARAM lparam) {
+LRESULT CALLBACK Form1::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
         form->window_ = window;
@@ -186,8 +185,7 @@ void Form1::lay_out(UINT dpi) {
         const HWND handle = controls_[row_of(control)];
         MoveWindow(handle, twips_to_pixels(control.left, at), twips_to_pixels(control.top, at),
                    twips_to_pixels(control.width, at), twips_to_pixels(control.height, at), TRUE);
-        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.get(control.font)),
-                     TRUE);
+        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.get(control.font)), TRUE);
         if (control.kind == ControlKind::box) {
             // Tab stops count in dialog units of the box's font: set after the font.
             UINT stop = kTabStopDialogUnits;

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# How long virude.exe takes under Wine from its start until its window is visible, with a
+# cold wineserver (none running: Wine starts its own) and a warm one (persistent, warmed up),
+# on a virtual X display. Needs the Windows build (scripts/windows.sh).
+#   bench/wine_window_start.sh [RUNS]      default: 3 runs of each
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+runs="${1:-3}"
+virude="$root/build/windows/app/virude.exe"
+source "$root/scripts/wine.sh"
+wine_prefix_ready
+
+work="$(mktemp -d)"
+xvfb_pid=""
+cleanup() {
+    wine_server_stop
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do
+    [[ -s "$work/display" ]] && break
+    sleep 0.1
+done
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# Milliseconds from the start until the window is visible; the window is closed afterwards.
+time_to_window() {
+    local start end pid window=""
+    start=$(date +%s%N)
+    VIRUDE_READER=sim wine_run "$virude" >/dev/null 2>&1 &
+    pid=$!
+    local deadline=$((start + 60 * 1000000000))
+    while [[ -z "$window" && $(date +%s%N) -lt $deadline ]]; do
+        window="$(xdotool search --onlyvisible --name 'Virude' 2>/dev/null | head -n1 || true)"
+    done
+    end=$(date +%s%N)
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    [[ -n "$window" ]] || { echo "the window did not appear" >&2; exit 1; }
+    echo $(((end - start) / 1000000))
+}
+
+for ((i = 1; i <= runs; i++)); do
+    wine_server_stop
+    echo "cold wineserver: $(time_to_window) ms"
+done
+wine_server_start
+for ((i = 1; i <= runs; i++)); do
+    echo "warm wineserver: $(time_to_window) ms"
+done
