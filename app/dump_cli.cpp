@@ -1,6 +1,8 @@
 // virude-dump's options, output and exit codes.
 #include "app/dump_cli.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <ostream>
 #include <utility>
@@ -25,6 +27,20 @@ void write(std::ostream& out, std::string_view text) {
 void write_line(std::ostream& out, std::string_view text) {
     write(out, text);
     out.put('\n');
+}
+
+// The output has to reach whoever reads it: a full disk or a closed standard output makes
+// the run fail, not succeed quietly.
+int finish(std::ostream& out, std::ostream& err, int code) {
+    errno = 0;
+    out.flush();
+    if (!out) {
+        const int error = errno;
+        write_line(err, std::string("virude-dump: cannot write to standard output") +
+                            (error != 0 ? std::string(" (") + std::strerror(error) + ")" : ""));
+        return kExitInternalError;
+    }
+    return code;
 }
 
 // Puts the previous trace sink back when the run ends.
@@ -156,11 +172,11 @@ int run(std::span<const std::string_view> arguments, std::ostream& out, std::ost
     const Options& options = std::get<Options>(parsed);
     if (options.help) {
         write(out, usage_text());
-        return kExitSuccess;
+        return finish(out, err, kExitSuccess);
     }
     if (options.version) {
         write_line(out, version_text());
-        return kExitSuccess;
+        return finish(out, err, kExitSuccess);
     }
 
     try {
@@ -177,17 +193,30 @@ int run(std::span<const std::string_view> arguments, std::ostream& out, std::ost
 
         RecordingView view;
         card::ClickOutcome outcome;
+        std::string setting_problem;
         {
             felica::ReaderLibrary library(felica::reader_opener_from_environment(), diagnostics);
             outcome = card::Command_Click(library, view);
+            std::int32_t felica_error = 0;
+            std::int32_t rw_error = 0;
+            (void)library.get_last_error_types(felica_error, rw_error);
+            // A mistyped VIRUDE_READER or a broken card image is the user's to mend: say what
+            // is wrong with it (--trace has said it already).
+            if (outcome == card::ClickOutcome::no_reader && !options.trace &&
+                rw_error == static_cast<std::int32_t>(felica::RwError::reader_setting)) {
+                setting_problem = library.open_failure();
+            }
         }
 
         print_boxes(out, view);
-        out.flush();
+        const int code = finish(out, err, exit_code(outcome));
+        if (!setting_problem.empty()) {
+            write_line(err, "virude-dump: " + setting_problem);
+        }
         if (!view.message().empty()) {
             write_line(err, view.message());
         }
-        return exit_code(outcome);
+        return code;
     } catch (const std::exception& error) {
         write_line(err, std::string("virude-dump: ") + error.what());
         return kExitInternalError;

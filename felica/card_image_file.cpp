@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -300,6 +301,9 @@ std::variant<LoadedCard, std::string> parse_card_image(const std::string& json_t
         return prefix + error.what;
     } catch (const json::parse_error& error) {
         return prefix + "invalid JSON: " + without_exception_tag(error.what());
+    } catch (const json::exception& error) {
+        // A number too large for any field, say: the JSON library's own words, untagged.
+        return prefix + without_exception_tag(error.what());
     } catch (const std::exception& error) {
         return prefix + error.what();
     } catch (...) {
@@ -310,6 +314,20 @@ std::variant<LoadedCard, std::string> parse_card_image(const std::string& json_t
 std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
     const std::string prefix = "card image " + path + ": ";
     try {
+        // Only a regular file of a sane size: a device or a FIFO would be read without end
+        // or block the click for ever.
+        std::error_code error;
+        // The name is UTF-8: taken as char8_t, not through Windows' ANSI code page.
+        const std::filesystem::path file_path(std::u8string(path.begin(), path.end()));
+        const auto status = std::filesystem::status(file_path, error);
+        if (!error && std::filesystem::exists(status) &&
+            !std::filesystem::is_regular_file(status)) {
+            return prefix + "not a regular file";
+        }
+        if (!error && std::filesystem::is_regular_file(status) &&
+            std::filesystem::file_size(file_path, error) > kMaxCardImageSize && !error) {
+            return prefix + "larger than " + std::to_string(kMaxCardImageSize / 1024) + " KiB";
+        }
         errno = 0;
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(system::open_for_reading(path),
                                                              &std::fclose);
@@ -321,6 +339,9 @@ std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
         std::size_t got = 0;
         while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
             text.append(buffer, got);
+            if (text.size() > kMaxCardImageSize) {  // the file grew since it was measured
+                return prefix + "larger than " + std::to_string(kMaxCardImageSize / 1024) + " KiB";
+            }
         }
         if (std::ferror(file.get())) {
             return prefix + "cannot read (" + std::strerror(errno) + ")";

@@ -18,6 +18,9 @@
 
 namespace felica {
 
+// A card image is a few kilobytes; anything past this is not one.
+inline constexpr std::size_t kMaxCardImageSize = 1024 * 1024;
+
 struct LoadedCard {
     CardImage image;
     CardFaults faults;

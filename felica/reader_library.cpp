@@ -5,6 +5,7 @@
 #include <string>
 
 #include "felica/frames.h"
+#include "felica/printable_text.h"
 #include "felica/timeouts.h"
 
 namespace felica {
@@ -49,9 +50,11 @@ RwError ReaderLibrary::transfer_error(RwError error, bool capped) const {
     return error;
 }
 
+// Every diagnostic line is made printable here, once: the reasons in it carry text from
+// outside (card image contents, file names, VIRUDE_READER, the readers' stacks).
 void ReaderLibrary::diagnose(std::string_view line) const {
     if (diagnostics_) {
-        diagnostics_(line);
+        diagnostics_(printable_text(line));
     }
 }
 
@@ -92,10 +95,12 @@ bool ReaderLibrary::open_reader_writer_auto() {
     OpenedReader opened =
         opener_ ? opener_(deadline_) : OpenedReader{nullptr, RwError::no_reader, ""};
     if (!opened.backend) {
-        diagnose("Can't open a reader: " +
-                 (opened.reason.empty() ? std::string(to_string(opened.error)) : opened.reason));
+        open_failure_ = printable_text(opened.reason.empty() ? std::string(to_string(opened.error))
+                                                             : opened.reason);
+        diagnose("Can't open a reader: " + open_failure_);
         return fail(opened.error == RwError::none ? RwError::no_reader : opened.error);
     }
+    open_failure_.clear();
     reader_ = std::move(opened.backend);
     blocks_per_read_ = std::clamp(reader_->max_blocks_per_read(), 1, kMaxBlocksPerFrame);
     polled_idm_.reset();

@@ -41,6 +41,9 @@ class ReaderLibrary final : public Library {
     bool close_reader_writer() override;
     bool dispose_library() override;
 
+    // Why the last open_reader_writer_auto failed, printable; empty once one succeeded.
+    const std::string& open_failure() const { return open_failure_; }
+
     // Blocks per read command the session currently uses (halved on "number of blocks out
     // of range"); 0 without an open reader.
     int blocks_per_read() const;
@@ -63,6 +66,7 @@ class ReaderLibrary final : public Library {
     int blocks_per_read_ = 0;
     std::optional<Idm> polled_idm_;
     Pmm polled_pmm_{};
+    std::string open_failure_;
     std::int32_t last_felica_error_ = 0;
     RwError last_rw_error_ = RwError::none;
 };

@@ -13,23 +13,6 @@ namespace {
 
 constexpr std::string_view kExpected = "expected sim, sim:PATH, pcsc[:NAME] or libnfc[:CONNSTRING]";
 
-// The setting as it may be shown in a diagnostic line: control characters escaped.
-std::string printable(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 OpenedReader failure(RwError error, std::string reason) {
     return {nullptr, error, std::move(reason)};
 }
@@ -88,8 +71,9 @@ OpenedReader open_first_real_reader(const Deadline& deadline) {
     if (libnfc.backend) {
         return libnfc;
     }
+    // Each reason names its own stack ("PC/SC: …", "libnfc …").
     return failure(RwError::no_reader,
-                   "no reader found (PC/SC: " + pcsc.reason + "; libnfc: " + libnfc.reason + ")");
+                   "no reader found (" + pcsc.reason + "; " + libnfc.reason + ")");
 }
 
 }  // namespace
@@ -115,7 +99,7 @@ OpenedReader open_reader(const std::optional<std::string>& setting, const Deadli
         return open_libnfc_reader(optional_argument(argument, has_argument), deadline);
     }
     return failure(RwError::reader_setting, "unknown " + std::string(kReaderVariable) +
-                                                " value \"" + printable(value) + "\" (" +
+                                                " value \"" + std::string(value) + "\" (" +
                                                 std::string(kExpected) + ")");
 }
 

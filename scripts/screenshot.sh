@@ -2,18 +2,17 @@
 # Takes a screenshot of the window after a click on READ with the built-in simulated card,
 # on a virtual X display (Xvfb), for the README.
 #   scripts/screenshot.sh [OUTPUT.png]        default: docs/screenshot.png
-# VIRUDE_BIN names the virude program to run; without it, virude is built first.
+# VIRUDE_BIN names the virude program to run; without it, the project's set-up script
+# installs what is missing and virude is built first.
 # VIRUDE_READER chooses the reader as for virude itself; default: sim (the demo card).
-# Installs what it needs with the project's set-up script when missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
 
-# The project's set-up brings Xvfb, xdotool, imagemagick and the Japanese font too.
-bash "$root/scripts/install-deps.sh"
-
 virude="${VIRUDE_BIN:-}"
 if [[ -z "$virude" ]]; then
+    # The project's set-up brings Xvfb, xdotool, imagemagick and the Japanese font too.
+    bash "$root/scripts/install-deps.sh"
     cd "$root"
     cmake --preset default >/dev/null
     cmake --build --preset default --target virude

@@ -13,7 +13,10 @@ std::optional<ResponseApdu> split_response(ByteView response) {
                         static_cast<std::uint16_t>((response[n - 2] << 8) | response[n - 1])};
 }
 
-Bytes reader_command(Byte ins, Byte p1, Byte p2, ByteView data, bool with_le) {
+std::optional<Bytes> reader_command(Byte ins, Byte p1, Byte p2, ByteView data, bool with_le) {
+    if (data.size() > kShortCommandRoom) {
+        return std::nullopt;
+    }
     // Sized once and filled in place (Le, when present, stays 00).
     Bytes command(5 + data.size() + (with_le ? 1 : 0), 0x00);
     command[0] = 0xFF;

@@ -23,9 +23,21 @@ struct ResponseApdu {
 // Nothing when the response is under 2 bytes: it has no status word.
 std::optional<ResponseApdu> split_response(ByteView response);
 
-// A command APDU of the reader itself: FF INS P1 P2 Lc data [Le]. `data` holds at most 255
-// bytes.
-Bytes reader_command(Byte ins, Byte p1, Byte p2, ByteView data, bool with_le = false);
+// The most data bytes a short command APDU carries: Lc is one byte.
+inline constexpr std::size_t kShortCommandRoom = 255;
+
+// A command APDU of the reader itself: FF INS P1 P2 Lc data [Le]. Nothing when `data` is
+// longer than Lc can tell: such a command is never sent with a wrong length.
+std::optional<Bytes> reader_command(Byte ins, Byte p1, Byte p2, ByteView data,
+                                    bool with_le = false);
+
+// The same for the reader's own commands of a few fixed bytes, which always fit.
+template <std::size_t N>
+Bytes fixed_reader_command(Byte ins, Byte p1, Byte p2, const Byte (&data)[N],
+                           bool with_le = false) {
+    static_assert(N <= kShortCommandRoom);
+    return *reader_command(ins, p1, p2, ByteView(data, N), with_le);
+}
 
 // Appends a BER-TLV length (1, 2 or 3 bytes).
 void append_ber_length(Bytes& out, std::size_t length);

@@ -12,7 +12,7 @@ constexpr std::uint16_t kAnySystem = 0xFFFF;
 
 }  // namespace
 
-Bytes exchange_command(ByteView frame) {
+std::optional<Bytes> exchange_command(ByteView frame) {
     return reader_command(0x00, 0x00, 0x00, frame);
 }
 
@@ -65,7 +65,11 @@ class DirectFrames final : public Dialect {
 
     Transfer exchange(ApduChannel& channel, ByteView frame,
                       std::chrono::microseconds timeout) override {
-        const ApduReply reply = channel.transmit(exchange_command(frame), timeout);
+        const std::optional<Bytes> command = exchange_command(frame);
+        if (!command) {
+            return {RwError::invalid_argument, {}};
+        }
+        const ApduReply reply = channel.transmit(*command, timeout);
         if (!reply.ok()) {
             return {reply.error, {}};
         }

@@ -7,7 +7,7 @@
 
 namespace felica::pcsc::direct {
 
-Bytes exchange_command(ByteView frame);
+std::optional<Bytes> exchange_command(ByteView frame);
 Transfer parse_exchange_response(ByteView response);
 
 // Frame room: a short response APDU's 256 bytes hold the whole answer: 15 blocks.

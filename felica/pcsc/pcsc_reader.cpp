@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <thread>
 
 #include "felica/pcsc/dialect_choice.h"
 #include "felica/pcsc/pcsc_session.h"
@@ -17,6 +18,10 @@ using pcsc::PcscSession;
 // Time a reader adds to a command beyond the card's own: the frames at 212 kbit/s (about
 // 10 ms for the longest answer) and the reader's own work.
 constexpr std::chrono::microseconds kReaderOverhead{15'000};
+// How long a click waits for a card that was lifted and put straight back to be usable again:
+// the service checks its readers a few times a second.
+constexpr std::chrono::milliseconds kCardReturnWait{1000};
+constexpr std::chrono::milliseconds kReconnectPause{100};
 
 bool contains_ignoring_case(std::string_view text, std::string_view part) {
     return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
@@ -35,8 +40,12 @@ std::string joined(const std::vector<std::string>& names) {
 
 class PcscReader final : public ReaderBackend {
   public:
-    PcscReader(std::unique_ptr<PcscSession> session, std::string reader)
-        : session_(std::move(session)), reader_(std::move(reader)) {}
+    PcscReader(std::unique_ptr<PcscSession> session, std::string reader, bool card_at_open,
+               const Deadline& deadline)
+        : session_(std::move(session)),
+          reader_(std::move(reader)),
+          card_at_open_(card_at_open),
+          deadline_(deadline) {}
 
     std::string name() const override { return "PC/SC reader \"" + reader_ + "\""; }
     int max_blocks_per_read() const override { return pcsc::max_blocks_for_reader(reader_); }
@@ -48,14 +57,37 @@ class PcscReader final : public ReaderBackend {
         if (!session_) {
             return {RwError::not_initialized, {}};
         }
-        session_->clear_failure();
-        if (!dialect_) {
-            if (const RwError error = start_card(); error != RwError::none) {
-                return {error, {}};
-            }
-            session_->clear_failure();  // dialects the reader refused on the way
+        if (dialect_) {
+            session_->clear_failure();
+            return dialect_->poll(*session_, polling_frame, timeout);
         }
-        return dialect_->poll(*session_, polling_frame, timeout);
+        Transfer answer = start_and_poll(polling_frame, timeout);
+        if (answer.ok() || !card_at_open_ || !put_back_maybe(answer.error)) {
+            return answer;
+        }
+        // A card lifted and put straight back as the click begins is on the reader, yet until
+        // the service has caught up it may report the card removed or reset at connect, or
+        // lose the first command with the card's old link. The reader had a card when the
+        // click began: connect again once the card is back, for a moment at most.
+        const std::string first_failure = session_->failure();
+        const Deadline wait = Deadline::after(deadline_.cap(kCardReturnWait));
+        for (int attempt = 0; !wait.expired(); ++attempt) {
+            end_card();
+            if (attempt > 0) {
+                std::this_thread::sleep_for(wait.cap(kReconnectPause));
+            }
+            if (!card_on_reader(wait)) {
+                break;
+            }
+            answer = start_and_poll(polling_frame, timeout);
+            if (answer.ok() || !put_back_maybe(answer.error)) {
+                break;
+            }
+        }
+        if (!answer.ok()) {
+            session_->note_failure(session_->failure() + " (at first " + first_failure + ")");
+        }
+        return answer;
     }
 
     Transfer exchange(ByteView frame, std::chrono::microseconds timeout) override {
@@ -97,6 +129,47 @@ class PcscReader final : public ReaderBackend {
     }
 
   private:
+    // Connects to the card, opens the dialect and polls.
+    Transfer start_and_poll(ByteView polling_frame, std::chrono::microseconds timeout) {
+        session_->clear_failure();
+        if (const RwError error = start_card(); error != RwError::none) {
+            return {error, {}};
+        }
+        session_->clear_failure();  // dialects the reader refused on the way
+        return dialect_->poll(*session_, polling_frame, timeout);
+    }
+
+    // Failures that a card put back can cause: reported removed or reset, or gone at
+    // connect (the service has seen it leave but not yet return), or the first command
+    // lost with the card's old link. A card that is there and silent is not one of them.
+    bool put_back_maybe(RwError error) const {
+        return error == RwError::card_removed || error == RwError::io_error ||
+               (error == RwError::timeout && !dialect_);
+    }
+
+    void end_card() {
+        if (dialect_ && !session_->stalled()) {
+            dialect_->end(*session_);
+        }
+        dialect_.reset();
+        session_->disconnect();
+    }
+
+    // Is a card on the reader, or does one come before `wait` runs out?
+    bool card_on_reader(const Deadline& wait) {
+        pcsc::ReaderState now;
+        if (session_->reader_state(reader_, now) != RwError::none) {
+            return false;
+        }
+        while (!now.card && !wait.expired()) {
+            const pcsc::ReaderState known = now;
+            if (session_->wait_for_change(reader_, known, wait.remaining(), now) != RwError::none) {
+                return false;
+            }
+        }
+        return now.card;
+    }
+
     // Connects, then opens the first dialect the reader accepts: its name's, its card's
     // ATR's, then the others.
     RwError start_card() {
@@ -119,6 +192,8 @@ class PcscReader final : public ReaderBackend {
 
     std::unique_ptr<PcscSession> session_;
     std::string reader_;
+    bool card_at_open_;
+    Deadline deadline_;
     std::unique_ptr<Dialect> dialect_;
 };
 
@@ -158,7 +233,10 @@ OpenedReader open_pcsc_reader(const std::optional<std::string>& name, const Dead
     const std::string& reader =
         readers[with_card == present.end() ? 0
                                            : static_cast<std::size_t>(with_card - present.begin())];
-    return {std::make_unique<PcscReader>(std::move(session), reader), RwError::none, {}};
+    return {std::make_unique<PcscReader>(std::move(session), reader, with_card != present.end(),
+                                         deadline),
+            RwError::none,
+            {}};
 }
 
 }  // namespace felica

@@ -148,6 +148,39 @@ RwError PcscSession::cards_present(const std::vector<std::string>& names,
     return RwError::none;
 }
 
+RwError PcscSession::reader_state(const std::string& reader, ReaderState& state) {
+    return wait_for_change(reader, {}, std::chrono::microseconds::zero(), state);
+}
+
+RwError PcscSession::wait_for_change(const std::string& reader, const ReaderState& known,
+                                     std::chrono::microseconds limit, ReaderState& now) {
+    limit = deadline_.cap(limit);
+    auto seen = std::make_shared<DWORD>(static_cast<DWORD>(known.raw));
+    const auto wait_ms =
+        static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(limit).count());
+    const auto code = guarded(
+        [handles = handles_, reader, seen, wait_ms] {
+            SCARD_READERSTATE state{};
+            state.szReader = reader.c_str();
+            state.dwCurrentState = *seen & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+            const LONG rv = SCardGetStatusChange(handles->context, wait_ms, &state, 1);
+            if (rv == SCARD_S_SUCCESS) {
+                *seen = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+            }
+            return static_cast<long>(rv);
+        },
+        limit + kCallAllowance);
+    if (!code) {
+        return overran("SCardGetStatusChange");
+    }
+    if (*code != SCARD_S_SUCCESS && *code != SCARD_E_TIMEOUT) {
+        return failed("SCardGetStatusChange", *code);
+    }
+    now.raw = static_cast<std::uint32_t>(*seen);
+    now.card = (*seen & SCARD_STATE_PRESENT) != 0 && (*seen & SCARD_STATE_MUTE) == 0;
+    return RwError::none;
+}
+
 RwError PcscSession::connect(const std::string& reader) {
     const auto connected = guarded(
         [handles = handles_, reader] {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ namespace felica::pcsc {
 // What the service and the reader may take for a call beyond the card's own time: a USB
 // round trip and pcscd's work are a few milliseconds; the rest is room for a loaded machine.
 inline constexpr std::chrono::milliseconds kCallAllowance{600};
+
+// A reader's state as the service reports it: is a card on it, and the service's own word for
+// the state, which also counts the card's comings and goings.
+struct ReaderState {
+    bool card = false;
+    std::uint32_t raw = 0;
+};
 
 class PcscSession final : public ApduChannel {
   public:
@@ -32,6 +40,11 @@ class PcscSession final : public ApduChannel {
     RwError list_readers(std::vector<std::string>& names);
     // Which of the readers `names` hold a card now.
     RwError cards_present(const std::vector<std::string>& names, std::vector<bool>& present);
+    RwError reader_state(const std::string& reader, ReaderState& state);
+    // Waits at most `limit` for `reader`'s state to differ from `known`; `now` is the state
+    // then (unchanged when the wait ran out).
+    RwError wait_for_change(const std::string& reader, const ReaderState& known,
+                            std::chrono::microseconds limit, ReaderState& now);
     // Connects to the card on `reader` (shared, T=0 or T=1) and begins a transaction.
     RwError connect(const std::string& reader);
     RwError atr(Bytes& atr);
@@ -48,6 +61,8 @@ class PcscSession final : public ApduChannel {
     const std::string& failure() const { return failure_; }
     // Forgets it, so that the next failure is told on its own.
     void clear_failure() { failure_.clear(); }
+    // Sets what failure() tells, for a failure the caller pieced together.
+    void note_failure(std::string failure) { failure_ = std::move(failure); }
 
   private:
     struct Handles;

@@ -22,10 +22,16 @@ constexpr std::size_t kCommunicateThruHeader = 3;  // D5 43 <status>
 constexpr Byte kErrorTimeout = 0x01;
 constexpr std::size_t kPollingFrameLength = 6;
 
-Bytes direct_transmit(std::initializer_list<Byte> head, ByteView tail = {}) {
+// A chip command behind Direct Transmit; nothing when it does not fit one APDU.
+std::optional<Bytes> direct_transmit(std::initializer_list<Byte> head, ByteView tail = {}) {
     Bytes data(head);
     data.insert(data.end(), tail.begin(), tail.end());
     return reader_command(kDirectTransmit, 0x00, 0x00, data);
+}
+
+// A chip command of a few fixed bytes, which always fits.
+Bytes fixed_direct_transmit(std::initializer_list<Byte> head) {
+    return *direct_transmit(head);
 }
 
 // The chip's answer data to the command `code`: it starts D5 <code + 1> and ends in 90 00.
@@ -41,12 +47,12 @@ std::optional<ByteView> chip_answer(ByteView response, Byte code) {
 }  // namespace
 
 Bytes get_firmware_version_command() {
-    return direct_transmit({kHostToChip, kGetFirmwareVersion});
+    return fixed_direct_transmit({kHostToChip, kGetFirmwareVersion});
 }
 
 Bytes passive_activation_retries_command() {
     // Item 05: MxRtyATR (FF, the default), MxRtyPSL (01, the default), MxRtyPassiveActivation.
-    return direct_transmit({kHostToChip, kRfConfiguration, 0x05, 0xFF, 0x01, 0x01});
+    return fixed_direct_transmit({kHostToChip, kRfConfiguration, 0x05, 0xFF, 0x01, 0x01});
 }
 
 std::optional<Bytes> list_passive_target_command(ByteView polling_frame) {
@@ -58,13 +64,13 @@ std::optional<Bytes> list_passive_target_command(ByteView polling_frame) {
                            polling_frame.subspan(1));
 }
 
-Bytes communicate_thru_command(ByteView frame) {
+std::optional<Bytes> communicate_thru_command(ByteView frame) {
     return direct_transmit({kHostToChip, kInCommunicateThru}, frame);
 }
 
 Bytes rf_timeout_command(Byte code) {
     // Item 02: RFU, ATR_RES timeout (0B, the default), InCommunicateThru's timeout.
-    return direct_transmit({kHostToChip, kRfConfiguration, 0x02, 0x00, 0x0B, code});
+    return fixed_direct_transmit({kHostToChip, kRfConfiguration, 0x02, 0x00, 0x0B, code});
 }
 
 Byte rf_timeout_code(std::chrono::microseconds timeout) {
@@ -164,6 +170,10 @@ class Pn532Direct final : public Dialect {
 
     Transfer exchange(ApduChannel& channel, ByteView frame,
                       std::chrono::microseconds timeout) override {
+        const std::optional<Bytes> command = communicate_thru_command(frame);
+        if (!command) {
+            return {RwError::invalid_argument, {}};
+        }
         // The chip keeps its timeout: it is set again only when a command needs another.
         const Byte code = rf_timeout_code(timeout);
         if (code != rf_timeout_code_) {
@@ -176,7 +186,7 @@ class Pn532Direct final : public Dialect {
             }
             rf_timeout_code_ = code;
         }
-        const ApduReply reply = channel.transmit(communicate_thru_command(frame), timeout);
+        const ApduReply reply = channel.transmit(*command, timeout);
         if (!reply.ok()) {
             return {reply.error, {}};
         }

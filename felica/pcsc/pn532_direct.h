@@ -22,7 +22,7 @@ Bytes passive_activation_retries_command();
 // InListPassiveTarget at 212 kbit/s with the polling frame's payload (the frame without its
 // LEN byte); nothing when `polling_frame` is not a 6-byte polling frame.
 std::optional<Bytes> list_passive_target_command(ByteView polling_frame);
-Bytes communicate_thru_command(ByteView frame);
+std::optional<Bytes> communicate_thru_command(ByteView frame);
 // RFConfiguration item 02: `code` sets InCommunicateThru's timeout to 100 µs × 2^(code − 1).
 Bytes rf_timeout_command(Byte code);
 

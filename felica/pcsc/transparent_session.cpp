@@ -54,20 +54,20 @@ bool failure_status_word_fits(std::uint16_t sw, const ErrorStatus& status) {
 
 Bytes start_session_command() {
     const Byte data[] = {0x81, 0x00};
-    return reader_command(kIns, 0x00, kManageSession, data, true);
+    return fixed_reader_command(kIns, 0x00, kManageSession, data, true);
 }
 
 Bytes switch_to_felica_command() {
     const Byte data[] = {0x8F, 0x02, 0x03, 0x00};
-    return reader_command(kIns, 0x00, kSwitchProtocol, data, true);
+    return fixed_reader_command(kIns, 0x00, kSwitchProtocol, data, true);
 }
 
 Bytes end_session_command() {
     const Byte data[] = {0x82, 0x00};
-    return reader_command(kIns, 0x00, kManageSession, data, true);
+    return fixed_reader_command(kIns, 0x00, kManageSession, data, true);
 }
 
-Bytes exchange_command(ByteView frame, std::chrono::microseconds timer) {
+std::optional<Bytes> exchange_command(ByteView frame, std::chrono::microseconds timer) {
     const auto us = static_cast<std::uint32_t>(
         std::clamp<std::chrono::microseconds::rep>(timer.count(), 0, 0xFFFFFFFF));
     Bytes data{0x5F,
@@ -158,7 +158,11 @@ class TransparentSession final : public Dialect {
 
     Transfer exchange(ApduChannel& channel, ByteView frame,
                       std::chrono::microseconds timeout) override {
-        const ApduReply reply = channel.transmit(exchange_command(frame, timeout), timeout);
+        const std::optional<Bytes> command = exchange_command(frame, timeout);
+        if (!command) {
+            return {RwError::invalid_argument, {}};
+        }
+        const ApduReply reply = channel.transmit(*command, timeout);
         if (!reply.ok()) {
             return {reply.error, {}};
         }

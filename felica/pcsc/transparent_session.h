@@ -19,7 +19,7 @@ Bytes start_session_command();
 Bytes switch_to_felica_command();
 Bytes end_session_command();
 // `timer` is how long the reader waits for the card's answer.
-Bytes exchange_command(ByteView frame, std::chrono::microseconds timer);
+std::optional<Bytes> exchange_command(ByteView frame, std::chrono::microseconds timer);
 
 // The answer to a session or switch command: none when it reports success, the error
 // otherwise (malformed_response for an answer that is not of this dialect).

@@ -31,6 +31,7 @@ std::map<OutputBox, std::string> filled_boxes(int seed) {
 
 TEST(CommandClick, ReadsAllFourServicesInOneSession) {
     FakeLibrary library;
+    library.idm = {0xFE, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
     RecordingView view;
     TraceCapture trace;
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
@@ -40,20 +41,11 @@ TEST(CommandClick, ReadsAllFourServicesInOneSession) {
                                              OutputBox::Text108F, OutputBox::Text10CB));
     EXPECT_EQ(view.boxes, filled_boxes(0));
     EXPECT_THAT(trace.lines, IsEmpty());
-}
 
-TEST(CommandClick, RecordsCarryTheSystemServicesAndPolledIdm) {
-    FakeLibrary library;
-    library.idm = {0xFE, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
-    RecordingView view;
-    card::Command_Click(library, view);
-
+    // The records carry the system code, one slot, the polled IDm and each row of the plan.
     ASSERT_EQ(library.polls.size(), 1u);
     EXPECT_THAT(library.polls[0].system_code, ElementsAre(0x80, 0x2B));
     EXPECT_EQ(library.polls[0].time_slot, 0);
-    EXPECT_EQ(library.polls[0].idm_size, 8u);
-    EXPECT_EQ(library.polls[0].pmm_size, 8u);
-
     ASSERT_EQ(library.reads.size(), 4u);
     const std::vector<card_test::Bytes> service_lists = {
         {0x8B, 0x00}, {0x0F, 0x09}, {0x8F, 0x10}, {0xCB, 0x10}};
@@ -61,41 +53,34 @@ TEST(CommandClick, RecordsCarryTheSystemServicesAndPolledIdm) {
     for (std::size_t i = 0; i < 4; ++i) {
         const auto& read = library.reads[i];
         EXPECT_THAT(read.idm, ElementsAreArray(library.idm)) << i;
-        EXPECT_EQ(read.number_of_services, 1) << i;
         EXPECT_EQ(read.service_code_list, service_lists[i]) << i;
         EXPECT_EQ(read.number_of_blocks, blocks[i]) << i;
-        EXPECT_EQ(read.block_list.size(), 40u) << i;
     }
 }
 
-TEST(CommandClick, FailedInitializationAsksForTheReader) {
-    FakeLibrary library;
-    library.initialize_result = false;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_reader);
-    EXPECT_THAT(library.calls, ElementsAre("init"));
-    EXPECT_THAT(view.messages, ElementsAre(card::kMessageNoReader));
-    EXPECT_THAT(view.box_writes, IsEmpty());
-    EXPECT_THAT(trace.lines, ElementsAre("Can't initialize library."));
-}
-
-TEST(CommandClick, FailedOpenAsksForTheReaderWithoutDisposing) {
-    FakeLibrary library;
-    library.open_result = false;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_reader);
-    EXPECT_THAT(library.calls, ElementsAre("init", "open"));
-    EXPECT_THAT(view.messages, ElementsAre(card::kMessageNoReader));
-    EXPECT_THAT(view.box_writes, IsEmpty());
-    EXPECT_THAT(trace.lines, ElementsAre("Can't open reader writer."));
+TEST(CommandClick, NoLibraryOrReaderAsksForTheReader) {
+    for (const bool initialises : {false, true}) {
+        FakeLibrary library;
+        library.initialize_result = initialises;
+        library.open_result = false;
+        RecordingView view;
+        TraceCapture trace;
+        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_reader);
+        // No dispose after a failed open: the library stays as it is.
+        const std::vector<std::string> calls = initialises
+                                                   ? std::vector<std::string>{"init", "open"}
+                                                   : std::vector<std::string>{"init"};
+        EXPECT_EQ(library.calls, calls);
+        EXPECT_THAT(view.messages, ElementsAre(card::kMessageNoReader));
+        EXPECT_THAT(view.box_writes, IsEmpty());
+        EXPECT_THAT(trace.lines, ElementsAre(initialises ? "Can't open reader writer."
+                                                         : "Can't initialize library."));
+    }
 }
 
 TEST(CommandClick, FailedPollingAsksForTheCardAndEndsTheSession) {
     FakeLibrary library;
     library.polling_result = false;
-    library.felica_error_type = 0;
     library.rw_error_type = 5;
     RecordingView view;
     TraceCapture trace;
@@ -106,60 +91,45 @@ TEST(CommandClick, FailedPollingAsksForTheCardAndEndsTheSession) {
     EXPECT_THAT(trace.lines, ElementsAre("felica error type: 0", "rw error type: 5"));
 }
 
-class CommandClickReadFails : public ::testing::TestWithParam<int> {};
-
-TEST_P(CommandClickReadFails, StopsAtTheFailedRowWithoutTouchingTheEndedSession) {
-    const int failing_row = GetParam();
-    FakeLibrary library;
-    library.failing_reads = {failing_row};
-    library.felica_error_type = 0;
-    library.rw_error_type = 6;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::read_error);
-
-    // Everything up to the failed read, then the error report; no close or dispose after it.
-    std::vector<std::string> expected(kFullSession.begin(), kFullSession.begin() + 4 + failing_row);
-    expected.insert(expected.end(), {"errors", "close", "dispose"});
-    EXPECT_EQ(library.calls, expected);
-
-    EXPECT_THAT(view.messages, ElementsAre("", card::kMessageReadError));
-    std::vector<OutputBox> written;
-    for (int row = 0; row < failing_row; ++row) {
-        written.push_back(card::kServicePlan[row].box);
+TEST(CommandClick, FailedReadStopsAtItsRowWithoutTouchingTheEndedSession) {
+    for (const int failing_row : {0, 1, 3}) {
+        SCOPED_TRACE("row " + std::to_string(failing_row));
+        FakeLibrary library;
+        library.failing_reads = {failing_row};
+        library.rw_error_type = 6;
+        RecordingView view;
+        TraceCapture trace;
+        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::read_error);
+        // Everything up to the failed read, then the error report; nothing after it.
+        std::vector<std::string> expected(kFullSession.begin(),
+                                          kFullSession.begin() + 4 + failing_row);
+        expected.insert(expected.end(), {"errors", "close", "dispose"});
+        EXPECT_EQ(library.calls, expected);
+        EXPECT_THAT(view.messages, ElementsAre("", card::kMessageReadError));
+        EXPECT_EQ(view.box_writes.size(), static_cast<std::size_t>(failing_row));
+        EXPECT_THAT(trace.lines, ElementsAre("felica error type: 0", "rw error type: 6"));
     }
-    EXPECT_EQ(view.box_writes, written);
-    EXPECT_THAT(trace.lines, ElementsAre("felica error type: 0", "rw error type: 6"));
 }
 
-INSTANTIATE_TEST_SUITE_P(FirstSecondAndLastRow, CommandClickReadFails, ::testing::Values(0, 1, 3));
-
-TEST(CommandClick, FailedCloseIsTracedAndSkipsDispose) {
-    FakeLibrary library;
-    library.close_result = false;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
-    EXPECT_EQ(library.calls,
-              std::vector<std::string>(kFullSession.begin(), kFullSession.end() - 1));
-    EXPECT_EQ(view.boxes, filled_boxes(0));
-    EXPECT_THAT(view.messages, ElementsAre(""));
-    EXPECT_THAT(trace.lines, ElementsAre("Can't close reader writer."));
+TEST(CommandClick, FailedCloseOrDisposeIsOnlyTraced) {
+    for (const bool close_fails : {true, false}) {
+        FakeLibrary library;
+        library.close_result = !close_fails;
+        library.dispose_result = close_fails;
+        RecordingView view;
+        TraceCapture trace;
+        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
+        // A failed close skips the dispose.
+        EXPECT_EQ(library.calls,
+                  std::vector<std::string>(kFullSession.begin(), kFullSession.end() - close_fails));
+        EXPECT_EQ(view.boxes, filled_boxes(0));
+        EXPECT_THAT(view.messages, ElementsAre(""));
+        EXPECT_THAT(trace.lines, ElementsAre(close_fails ? "Can't close reader writer."
+                                                         : "Can't dispose library."));
+    }
 }
 
-TEST(CommandClick, FailedDisposeIsOnlyTraced) {
-    FakeLibrary library;
-    library.dispose_result = false;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
-    EXPECT_EQ(library.calls, kFullSession);
-    EXPECT_EQ(view.boxes, filled_boxes(0));
-    EXPECT_THAT(view.messages, ElementsAre(""));
-    EXPECT_THAT(trace.lines, ElementsAre("Can't dispose library."));
-}
-
-TEST(CommandClick, NextClickOverwritesTheBoxesItReads) {
+TEST(CommandClick, NextClickOverwritesOnlyTheBoxesItReads) {
     FakeLibrary library;
     RecordingView view;
     card::Command_Click(library, view);
@@ -167,25 +137,19 @@ TEST(CommandClick, NextClickOverwritesTheBoxesItReads) {
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
     EXPECT_EQ(view.boxes, filled_boxes(1));
 
-    // A click whose second read fails renews only the first box; the others keep the
-    // previous click's dumps.
+    // A click whose second read fails renews only the first box.
     library.seed = 2;
     library.failing_reads = {static_cast<int>(library.reads.size()) + 1};
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::read_error);
     auto expected = filled_boxes(1);
     expected[OutputBox::Text008B] = filled_boxes(2)[OutputBox::Text008B];
     EXPECT_EQ(view.boxes, expected);
-    EXPECT_EQ(view.messages.back(), card::kMessageReadError);
-}
 
-TEST(CommandClick, ReaderGoneAfterASuccessfulClickAsksForTheReader) {
-    FakeLibrary library;
-    RecordingView view;
-    ASSERT_EQ(card::Command_Click(library, view), ClickOutcome::success);
+    // The reader gone: the message says so and the boxes stay.
     library.initialize_result = false;
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_reader);
-    EXPECT_THAT(view.messages, ElementsAre("", card::kMessageNoReader));
-    EXPECT_EQ(view.boxes, filled_boxes(0));
+    EXPECT_EQ(view.messages.back(), card::kMessageNoReader);
+    EXPECT_EQ(view.boxes, expected);
 }
 
 }  // namespace

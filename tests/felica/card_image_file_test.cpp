@@ -54,29 +54,7 @@ TEST(CardImageFile, LoadsAFileWithEveryField) {
     EXPECT_EQ(card.faults.sf1_encoding, Sf1Encoding::bitmask);
 }
 
-TEST(CardImageFile, OptionalFieldsTakeTheirDefaults) {
-    const auto result = parse_card_image(image_with(""), "mini");
-    ASSERT_TRUE(std::holds_alternative<LoadedCard>(result)) << std::get<std::string>(result);
-    const LoadedCard& card = std::get<LoadedCard>(result);
-    EXPECT_EQ(card.image.system_code, kSystemCode);
-    EXPECT_EQ(card.image.block_limit, 15);
-    EXPECT_FALSE(card.faults.removed_after.has_value());
-    EXPECT_FALSE(card.faults.silent);
-    EXPECT_EQ(card.faults.garble, Garble::none);
-    EXPECT_EQ(card.faults.sf1_encoding, Sf1Encoding::element_index);
-}
-
-TEST(CardImageFile, FileProblemsNameTheFile) {
-    const std::string missing = kData + "/no_such_image.json";
-    const auto result = load_card_image(missing);
-    ASSERT_TRUE(std::holds_alternative<std::string>(result));
-    EXPECT_THAT(std::get<std::string>(result),
-                AllOf(StartsWith("card image " + missing + ": "), HasSubstr("No such file")));
-
-    const auto folder = load_card_image(kData);
-    ASSERT_TRUE(std::holds_alternative<std::string>(folder));
-    EXPECT_THAT(std::get<std::string>(folder), StartsWith("card image " + kData + ": "));
-
+TEST(CardImageFile, SyntaxErrorsSayWhereInOneLine) {
     const std::string broken = ::testing::TempDir() + "virude_broken_image.json";
     std::ofstream(broken) << "{\"idm\": \"012E4CD3A1B2C3D4\",\n  \"pmm\": }";
     const auto syntax = load_card_image(broken);
@@ -92,17 +70,13 @@ TEST(CardImageFile, MalformedFieldsAreNamed) {
         std::string text;
         std::string problem;
     } cases[] = {
-        {"", "invalid JSON"},
         {"[1, 2]", "top level must be a JSON object"},
         {R"({"pmm": "0120220427674EFF", "services": {}})", R"("idm" is missing)"},
         {R"({"idm": "012E4CD3A1B2C3", "pmm": "0120220427674EFF", "services": {}})",
          R"("idm" must be 16 hex digits)"},
-        {R"({"idm": "0 12E4CD3A1B2C3D4", "pmm": "0120220427674EFF", "services": {}})",
-         R"("idm" must be 16 hex digits)"},
         {image_with(R"(, "sytem_code": "802B")"), R"(unknown key "sytem_code")"},
         {image_with(R"(, "block_limit": 0)"),
          R"("block_limit" must be a whole number from 1 to 15)"},
-        {image_with(R"(, "block_limit": 16)"), R"("block_limit" must be)"},
         {image_with(R"(, "block_limit": 4.5)"), R"("block_limit" must be)"},
         {R"({"idm": "012E4CD3A1B2C3D4", "pmm": "0120220427674EFF",
              "services": {"90F": ["00000000000000000000000000000000"]}})",
@@ -112,15 +86,11 @@ TEST(CardImageFile, MalformedFieldsAreNamed) {
                                    "000000000000000000000000000000"]}})",
          "service 090F block 1 must be 32 hex digits"},
         {R"({"idm": "012E4CD3A1B2C3D4", "pmm": "0120220427674EFF",
-             "services": {"090F": []}})",
-         "service 090F must be a non-empty array"},
-        {R"({"idm": "012E4CD3A1B2C3D4", "pmm": "0120220427674EFF",
              "services": {"090f": ["00000000000000000000000000000000"],
                           "090F": ["00000000000000000000000000000000"]}})",
          "service 090F appears twice"},
         {image_with(R"(, "idm": "012E4CD3A1B2C3D5")"), R"(key "idm" appears twice)"},
         {image_with(R"(, "faults": {"garble": "truncated"})"), R"("garble" must be one of)"},
-        {image_with(R"(, "faults": {"removed_after": -1})"), R"("removed_after" must be)"},
         {image_with(R"(, "faults": {"remove_after": 2})"),
          R"(unknown key "remove_after" in "faults")"},
     };

@@ -103,7 +103,6 @@ struct Session {
           script(std::make_shared<std::deque<Transfer>>()),
           library(
               [this, reader_limit](const Deadline&) {
-                  ++opens;
                   return OpenedReader{
                       std::make_unique<RecordingReader>(card, log, script, reader_limit),
                       RwError::none,
@@ -149,7 +148,6 @@ struct Session {
     std::shared_ptr<ReaderLog> log;
     std::shared_ptr<std::deque<Transfer>> script;
     std::vector<std::string> diagnostics;
-    int opens = 0;
     ReaderLibrary library;
     Byte idm[8] = {};
     Byte pmm[8] = {};
@@ -189,52 +187,33 @@ TEST(ReaderLibrary, ReadsThePlanInSixExchangesWithExactFrames) {
     EXPECT_EQ(s.data[16], 0x1C);
     EXPECT_EQ(s.data[32], 0);
     EXPECT_EQ(s.result_count, 2);
-    EXPECT_EQ(s.sf1, 0);
-    EXPECT_EQ(s.sf2, 0);
-}
-
-TEST(ReaderLibrary, JoinsChunksInBlockOrder) {
-    Session s(4);
-    ASSERT_TRUE(s.open_and_poll());
-    ASSERT_TRUE(s.read(0x090F, 20));
-    for (int b = 0; b < 20; ++b) {
-        EXPECT_EQ(s.data[16 * b], static_cast<Byte>(0x90 + 16 * b)) << "block " << b;
-    }
+    // Each wait is the card's own time for the command (PMm), within the bounds.
+    EXPECT_EQ(s.log->timeouts[0], kMinCommandTimeout);                // polling: 3.6 ms
+    EXPECT_EQ(s.log->timeouts[2], std::chrono::microseconds{41086});  // 15 blocks
 }
 
 TEST(ReaderLibrary, HalvesTheChunkOnBlocksOutOfRangeAndKeepsIt) {
     struct Case {
         int card_limit;
+        int reader_limit;
         std::size_t exchanges;
         int kept;
     };
     // 8: 090F asks 15 (A2), then 8 + 8 + 4.  1: 090F asks 15, 8, 4, 2 (A2 each), then 20 × 1,
-    // and 108F, 10CB one block at a time.
-    for (const Case c : {Case{15, 6, 15}, Case{8, 8, 8}, Case{1, 31, 1}}) {
-        Session s(c.card_limit);
+    // and 108F, 10CB one block at a time.  A reader of 14 starts at 14: 14 + 6.
+    for (const Case c : {Case{8, 15, 8, 8}, Case{1, 15, 31, 1}, Case{15, 14, 6, 14}}) {
+        SCOPED_TRACE("card limit " + std::to_string(c.card_limit));
+        Session s(c.card_limit, c.reader_limit);
         ASSERT_TRUE(s.open_and_poll());
-        ASSERT_TRUE(s.read_plan()) << "card limit " << c.card_limit;
-        EXPECT_EQ(s.log->frames.size(), c.exchanges) << "card limit " << c.card_limit;
+        ASSERT_TRUE(s.read_plan());
+        EXPECT_EQ(s.log->frames.size(), c.exchanges);
         EXPECT_EQ(s.library.blocks_per_read(), c.kept);
+        // The chunks come back joined in block order.
+        ASSERT_TRUE(s.read(0x090F, 20));
+        for (int b = 0; b < 20; ++b) {
+            EXPECT_EQ(s.data[16 * b], static_cast<Byte>(0x90 + 16 * b)) << "block " << b;
+        }
     }
-}
-
-TEST(ReaderLibrary, StartsFromTheReadersLimit) {
-    Session s(15, 14);
-    ASSERT_TRUE(s.open_and_poll());
-    ASSERT_TRUE(s.read(0x090F, 20));
-    ASSERT_EQ(s.log->frames.size(), 3u);
-    EXPECT_EQ(s.log->frames[1][13], 14);
-    EXPECT_EQ(s.log->frames[2][13], 6);
-}
-
-TEST(ReaderLibrary, WaitsAsLongAsThePmmSays) {
-    Session s(15);
-    ASSERT_TRUE(s.open_and_poll());
-    ASSERT_TRUE(s.read(0x090F, 20));
-    EXPECT_EQ(s.log->timeouts[0], kMinCommandTimeout);                // polling: 3.6 ms
-    EXPECT_EQ(s.log->timeouts[1], std::chrono::microseconds{41086});  // 15 blocks
-    EXPECT_EQ(s.log->timeouts[2], kMinCommandTimeout);                // 5 blocks: 16.9 ms
 }
 
 TEST(ReaderLibrary, ASlowReaderRunsOutOfTheClicksBudgetWithTheReaderTimeout) {
@@ -261,7 +240,7 @@ TEST(ReaderLibrary, ASlowReaderRunsOutOfTheClicksBudgetWithTheReaderTimeout) {
     EXPECT_TRUE(s.read_plan());
 }
 
-TEST(ReaderLibrary, RefusesEveryMalformedAnswer) {
+TEST(ReaderLibrary, FailedReadsTellWhyAndWriteNoData) {
     auto answer = [](std::initializer_list<Byte> head, int data_bytes) {
         Bytes out(1 + head.size() + data_bytes, 0xAA);
         out[0] = static_cast<Byte>(out.size());
@@ -269,147 +248,93 @@ TEST(ReaderLibrary, RefusesEveryMalformedAnswer) {
         return out;
     };
 #define IDM 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08
-    const Bytes good = answer({0x07, IDM, 0x00, 0x00, 0x03}, 48);
-    Bytes short_len = good;
-    short_len.pop_back();
     struct Case {
-        Bytes response;
+        Transfer transfer;
         RwError error;
         std::int32_t felica;
     };
     const Case cases[] = {
-        {{0x02, 0x07}, RwError::frame_too_short, 0},
-        {short_len, RwError::frame_length_mismatch, 0},
-        {answer({0x05, IDM, 0x00, 0x00, 0x03}, 48), RwError::wrong_response_code, 0},
-        {answer({0x07, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x09, 0x00, 0x00, 0x03}, 48),
-         RwError::wrong_idm, 0},
-        {answer({0x07, IDM, 0x01, 0xA6}, 0), RwError::status_error, 0x01A6},
-        {answer({0x07, IDM, 0xFF, 0xA1}, 0), RwError::status_error, 0xFFA1},
-        {answer({0x07, IDM, 0x00, 0x00, 0x02}, 32), RwError::wrong_block_count, 0},
-        {answer({0x07, IDM, 0x00, 0x00, 0x03}, 47), RwError::wrong_data_length, 0},
-        {answer({0x07, IDM, 0x00, 0x00}, 0), RwError::frame_too_short, 0},
+        {{RwError::none, {0x02, 0x07}}, RwError::frame_too_short, 0},
+        {{RwError::none,
+          answer({0x07, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x09, 0x00, 0x00, 0x03}, 48)},
+         RwError::wrong_idm,
+         0},
+        {{RwError::none, answer({0x07, IDM, 0xFF, 0xA1}, 0)}, RwError::status_error, 0xFFA1},
+        {{RwError::none, answer({0x07, IDM, 0x00, 0x00, 0x03}, 47)}, RwError::wrong_data_length, 0},
+        {{RwError::card_removed, {}}, RwError::card_removed, 0},
     };
 #undef IDM
     for (const Case& c : cases) {
+        SCOPED_TRACE(to_string(c.error));
         Session s(15);
         ASSERT_TRUE(s.open_and_poll());
-        s.script->push_back({RwError::none, c.response});  // the answer to the 3-block read
-        EXPECT_FALSE(s.read(0x108F, 3)) << to_string(c.error);
-        EXPECT_EQ(s.errors(), std::make_pair(c.felica, static_cast<std::int32_t>(c.error)))
-            << to_string(c.error);
-        EXPECT_EQ(s.data, Bytes(320, 0)) << "no data may be written on " << to_string(c.error);
+        s.log->detail = "SCardTransmit: SCARD_W_REMOVED_CARD";
+        s.script->push_back(c.transfer);  // the answer to the 3-block read
+        EXPECT_FALSE(s.read(0x108F, 3));
+        EXPECT_EQ(s.errors(), std::make_pair(c.felica, static_cast<std::int32_t>(c.error)));
+        EXPECT_EQ(s.data, Bytes(320, 0));
+        if (c.error == RwError::card_removed) {
+            // The reader's own word on the failure goes into the diagnostic line.
+            EXPECT_THAT(
+                s.diagnostics,
+                Contains("Read failed: card removed (SCardTransmit: SCARD_W_REMOVED_CARD)"));
+        }
     }
-}
-
-TEST(ReaderLibrary, ReportsTheCardsStatusFlags) {
+    // The card's own refusal: its status flags reach the caller.
     Session s(15);
     ASSERT_TRUE(s.open_and_poll());
-    EXPECT_FALSE(s.read(0x1234, 1));  // no such service
-    EXPECT_EQ(s.sf1, 0x01);
-    EXPECT_EQ(s.sf2, 0xA6);
-    EXPECT_EQ(s.errors(), std::make_pair(std::int32_t{0x01A6},
-                                         static_cast<std::int32_t>(RwError::status_error)));
-    EXPECT_FALSE(s.read(0x108F, 4));  // block 3 is beyond the service
+    EXPECT_FALSE(s.read(0x108F, 4));  // block 3, the 4th element, is beyond the service
+    EXPECT_EQ(s.sf1, 0x04);
     EXPECT_EQ(s.sf2, 0xA8);
+    EXPECT_EQ(s.errors().first, 0x04A8);
 }
 
-TEST(ReaderLibrary, TellsTimeoutFromRemovalAndNeverAnsweredPolling) {
-    Session silent(15);
-    silent.card->faults().silent = true;
-    ASSERT_TRUE(silent.library.initialize_library());
-    ASSERT_TRUE(silent.library.open_reader_writer_auto());
-    const Byte system_code[2] = {0x80, 0x2B};
-    Byte cards = 0;
-    EXPECT_FALSE(silent.library.polling_and_get_card_information({system_code, 0}, cards,
-                                                                 {silent.idm, silent.pmm}));
-    EXPECT_EQ(silent.errors(), std::make_pair(0, static_cast<std::int32_t>(RwError::timeout)));
-    EXPECT_THAT(silent.diagnostics, Contains("Polling failed: card did not answer in time"));
-
-    Session removed(15);
-    removed.card->faults().removed_after = 3;
-    ASSERT_TRUE(removed.open_and_poll());
-    EXPECT_TRUE(removed.read(0x008B, 1));
-    EXPECT_TRUE(removed.read(0x108F, 3));
-    EXPECT_FALSE(removed.read(0x10CB, 2));
-    EXPECT_EQ(removed.errors(),
-              std::make_pair(0, static_cast<std::int32_t>(RwError::card_removed)));
-    // The reader's own word on the failure goes into the diagnostic line.
-    removed.log->detail = "SCardTransmit: SCARD_W_REMOVED_CARD";
-    EXPECT_FALSE(removed.read(0x008B, 1));
-    EXPECT_THAT(removed.diagnostics,
-                Contains("Read failed: card removed (SCardTransmit: SCARD_W_REMOVED_CARD)"));
-}
-
-TEST(ReaderLibrary, RefusesCallsOutsideASession) {
+TEST(ReaderLibrary, RefusesCallsOutsideASessionAndRecordsItCannotUse) {
     Session s(15);
-    Byte cards = 0;
-    const Byte system_code[2] = {0x80, 0x2B};
     EXPECT_FALSE(s.library.open_reader_writer_auto());
     EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::not_initialized));
-    EXPECT_FALSE(s.library.close_reader_writer());
-    EXPECT_FALSE(s.library.dispose_library());
-
     ASSERT_TRUE(s.library.initialize_library());
     ASSERT_TRUE(s.library.open_reader_writer_auto());
     EXPECT_FALSE(s.read(0x008B, 1));  // nothing polled yet
     EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::not_polled));
-    EXPECT_TRUE(s.log->frames.empty());
-
-    ASSERT_TRUE(
-        s.library.polling_and_get_card_information({system_code, 0}, cards, {s.idm, s.pmm}));
-    ASSERT_TRUE(s.library.close_reader_writer());
-    EXPECT_TRUE(s.log->closed);
-    ASSERT_TRUE(s.library.dispose_library());
-    const std::size_t sent = s.log->frames.size();
-    EXPECT_FALSE(s.read(0x008B, 1));
-    EXPECT_FALSE(
-        s.library.polling_and_get_card_information({system_code, 0}, cards, {s.idm, s.pmm}));
-    EXPECT_FALSE(s.library.close_reader_writer());
-    EXPECT_FALSE(s.library.dispose_library());
-    std::int32_t felica = 0, rw = 0;
-    EXPECT_FALSE(s.library.get_last_error_types(felica, rw));
-    EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::not_initialized));
-    EXPECT_EQ(s.log->frames.size(), sent);
-
-    // A new session after dispose works again.
     ASSERT_TRUE(s.open_and_poll());
-    EXPECT_TRUE(s.read(0x008B, 1));
-}
 
-TEST(ReaderLibrary, RefusesRecordsItCannotUse) {
-    Session s(15);
-    ASSERT_TRUE(s.open_and_poll());
     const Byte services[2] = {0x8B, 0x00};
     const Byte list[4] = {0x80, 0x00, 0x80, 0x01};
     Byte small[16] = {};
     Byte cell = 0;
     const std::span<Byte, 1> c(&cell, 1);
-    const std::size_t sent = s.log->frames.size();
-    // Two blocks into a one-block buffer; a list shorter than its count; no blocks; no IDm.
+    // Two blocks into a one-block buffer; a list shorter than its count; no IDm; two services
+    // with one code.
     EXPECT_FALSE(
         s.library.read_block_without_encryption({s.idm, 1, services, 2, list}, {c, c, c, small}));
     EXPECT_FALSE(s.library.read_block_without_encryption({s.idm, 1, services, 3, list},
                                                          {c, c, c, std::span<Byte>(s.data)}));
-    EXPECT_FALSE(
-        s.library.read_block_without_encryption({s.idm, 1, services, 0, list}, {c, c, c, small}));
     EXPECT_FALSE(s.library.read_block_without_encryption(
         {std::span<const Byte>(s.idm, 4), 1, services, 1, list}, {c, c, c, small}));
-    EXPECT_FALSE(s.library.read_block_without_encryption(
-        {s.idm, 2, services, 1, list}, {c, c, c, small}));  // two services, one code
+    EXPECT_FALSE(
+        s.library.read_block_without_encryption({s.idm, 2, services, 1, list}, {c, c, c, small}));
     EXPECT_EQ(s.errors().second, static_cast<std::int32_t>(RwError::invalid_argument));
-    EXPECT_EQ(s.log->frames.size(), sent);
-    EXPECT_EQ(cell, 0);
+    EXPECT_EQ(s.log->frames.size(), 1u);  // the polling only
+
+    ASSERT_TRUE(s.library.close_reader_writer());
+    EXPECT_TRUE(s.log->closed);
+    ASSERT_TRUE(s.library.dispose_library());
+    // Every call after dispose fails and sends nothing; a new session works again.
+    EXPECT_FALSE(s.read(0x008B, 1));
+    EXPECT_FALSE(s.library.close_reader_writer());
+    EXPECT_FALSE(s.library.dispose_library());
+    EXPECT_EQ(s.log->frames.size(), 1u);
+    ASSERT_TRUE(s.open_and_poll());
+    EXPECT_TRUE(s.read(0x008B, 1));
 }
 
 TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
     int opens = 0;
-    ReaderLibrary library([&opens](const Deadline&) {
-        ++opens;
-        return OpenedReader{nullptr, RwError::no_reader, "nothing plugged in"};
-    });
     std::vector<std::string> lines;
-    ReaderLibrary traced(
-        [](const Deadline&) {
+    ReaderLibrary library(
+        [&opens](const Deadline&) {
+            ++opens;
             return OpenedReader{nullptr, RwError::reader_setting, "bad value"};
         },
         [&lines](std::string_view line) { lines.emplace_back(line); });
@@ -420,13 +345,10 @@ TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
     EXPECT_EQ(opens, 3);
     std::int32_t felica = -1, rw = -1;
     EXPECT_TRUE(library.get_last_error_types(felica, rw));
-    EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::no_reader));
+    EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::reader_setting));
     EXPECT_EQ(felica, 0);
-
-    ASSERT_TRUE(traced.initialize_library());
-    EXPECT_FALSE(traced.open_reader_writer_auto());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(lines[0], HasSubstr("bad value"));
+    EXPECT_EQ(library.open_failure(), "bad value");
+    EXPECT_THAT(lines, Contains("Can't open a reader: bad value"));
 }
 
 }  // namespace

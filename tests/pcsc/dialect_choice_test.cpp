@@ -1,15 +1,12 @@
-// Which dialect a reader gets: by name, by ATR, by probing; and PC/SC codes as error types.
+// Which dialect a reader gets: by name, by ATR, by probing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include "felica/pcsc/pcsc_system.h"
 
 #include "felica/pcsc/dialect_choice.h"
-#include "felica/pcsc/pcsc_errors.h"
 
 namespace {
 
 using felica::Bytes;
-using felica::RwError;
 using felica::pcsc::DialectKind;
 using testing::ElementsAre;
 
@@ -71,27 +68,4 @@ TEST(DialectChoice, CandidatesNameFirstThenAtrThenProbing) {
     EXPECT_EQ(dialect_candidates("ACS ACR1252 Reader 00 00", kFelicaAtr).front(),
               DialectKind::direct);
 }
-
-TEST(DialectChoice, BlocksPerReadBeforeTheCardIsSeen) {
-    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("ACS ACR1252 Dual Reader 00 00"), 15);
-    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("ACS ACR122U PICC Interface 00 00"), 14);
-    // Unknown: the smallest of all, since probing may end on any dialect.
-    EXPECT_EQ(felica::pcsc::max_blocks_for_reader("Virtual PCD 00 00"), 14);
-}
-
-TEST(PcscErrors, ServiceReaderCardAndLinkFailures) {
-    using felica::pcsc::rw_error_of_pcsc;
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_S_SUCCESS), RwError::none);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SERVICE), RwError::no_service);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_SERVICE_STOPPED), RwError::no_service);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_READERS_AVAILABLE), RwError::no_reader);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NO_SMARTCARD), RwError::timeout);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_W_REMOVED_CARD), RwError::card_removed);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_SHARING_VIOLATION), RwError::reader_busy);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_E_NOT_TRANSACTED), RwError::io_error);
-    EXPECT_EQ(rw_error_of_pcsc(SCARD_F_COMM_ERROR), RwError::io_error);
-    EXPECT_EQ(felica::pcsc::pcsc_code_name(SCARD_W_REMOVED_CARD), "SCARD_W_REMOVED_CARD");
-    EXPECT_EQ(felica::pcsc::pcsc_code_name(0x80100099), "0x80100099");
-}
-
 }  // namespace

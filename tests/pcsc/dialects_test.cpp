@@ -316,7 +316,27 @@ TEST(DialectSessions, Pn532SetsTheRfTimeoutOnlyWhenItChanges) {
     ASSERT_EQ(channel.sent.size(), 7u);
     EXPECT_EQ(channel.sent[2].back(), 0x09);
     EXPECT_EQ(channel.sent[5].back(), 0x0A);
-    EXPECT_EQ(channel.sent[4], felica::pcsc::pn532::communicate_thru_command(kFrame));
+    EXPECT_EQ(channel.sent[4], *felica::pcsc::pn532::communicate_thru_command(kFrame));
+}
+
+TEST(DialectSessions, AFrameTooLongForOneApduIsNeverSent) {
+    // The PN532 adds two bytes of its own, the transparent session ten: past 255 bytes of
+    // command data, Lc could not tell the length.
+    for (const auto& [kind, fits] :
+         {std::pair{felica::pcsc::DialectKind::direct, 255},
+          std::pair{felica::pcsc::DialectKind::pn532, 253},
+          std::pair{felica::pcsc::DialectKind::transparent_session, 245}}) {
+        SCOPED_TRACE(std::string(felica::pcsc::to_string(kind)));
+        ScriptedChannel channel;
+        auto dialect = felica::pcsc::make_dialect(kind);
+        EXPECT_EQ(dialect->exchange(channel, Bytes(fits + 1, 0x11), 20ms).error,
+                  RwError::invalid_argument);
+        EXPECT_TRUE(channel.sent.empty());
+        channel.replies = {{RwError::none, {0xD5, 0x33, 0x90, 0x00}}};  // the PN532's timeout
+        (void)dialect->exchange(channel, Bytes(fits, 0x11), 20ms);
+        ASSERT_FALSE(channel.sent.empty());
+        EXPECT_EQ(channel.sent.back()[4], 0xFF);  // Lc: all 255 bytes
+    }
 }
 
 TEST(DialectSessions, Pn532RefusesToPollWithAnythingButAPollingFrame) {

@@ -49,7 +49,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 ProgramRun run_program(const std::vector<std::string>& argv,
-                       const std::map<std::string, std::string>& environment) {
+                       const std::map<std::string, std::string>& environment,
+                       StandardOutput output) {
     // Named after this process so that test programs run in parallel keep apart.
     const std::string stem = testing::TempDir() + "program_run_" + std::to_string(getpid());
     const std::string out_path = stem + ".out";
@@ -63,8 +64,18 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    switch (output) {
+        case StandardOutput::collected:
+            posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            break;
+        case StandardOutput::full_device:
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+            break;
+        case StandardOutput::closed:
+            posix_spawn_file_actions_addclose(&actions, 1);
+            break;
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     pid_t child = -1;

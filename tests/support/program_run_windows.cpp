@@ -88,7 +88,8 @@ HANDLE output_file(const std::wstring& path) {
 }  // namespace
 
 ProgramRun run_program(const std::vector<std::string>& argv,
-                       const std::map<std::string, std::string>& environment) {
+                       const std::map<std::string, std::string>& environment,
+                       StandardOutput output) {
     // Named after this process so that test programs run in parallel keep apart.
     const std::wstring stem = utf16_from_utf8(testing::TempDir()) + L"program_run_" +
                               std::to_wstring(GetCurrentProcessId());
@@ -98,7 +99,22 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                             OPEN_EXISTING, 0, nullptr);
-    HANDLE out = output_file(out_path);
+    // Windows has no device that is always full: a pipe whose reader has gone refuses every
+    // write just the same.
+    HANDLE out = nullptr;
+    switch (output) {
+        case StandardOutput::collected:
+            out = output_file(out_path);
+            break;
+        case StandardOutput::full_device: {
+            HANDLE reader = nullptr;
+            CreatePipe(&reader, &out, &inherit, 0);
+            CloseHandle(reader);
+            break;
+        }
+        case StandardOutput::closed:
+            break;
+    }
     HANDLE err = output_file(err_path);
 
     STARTUPINFOW startup{};
@@ -114,7 +130,9 @@ ProgramRun run_program(const std::vector<std::string>& argv,
                                         CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW,
                                         variables.data(), nullptr, &startup, &process);
     CloseHandle(in);
-    CloseHandle(out);
+    if (out != nullptr) {
+        CloseHandle(out);
+    }
     CloseHandle(err);
 
     ProgramRun run;

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The screenshot script gives a PNG of the whole window (519 × 358) under Xvfb.
 #   screenshot_test.sh SCRIPT VIRUDE OUTPUT
-# Exit 77 (skipped) when Xvfb is not installed.
+# Exit 77 (skipped) when a tool it needs is not installed: a test installs nothing.
 set -euo pipefail
 script="$1" virude="$2" output="$3"
 
-if ! command -v Xvfb >/dev/null; then
-    echo "Xvfb is not installed: skipped"
-    exit 77
-fi
+for tool in Xvfb xdotool import; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "$tool is not installed: skipped"
+        exit 77
+    fi
+done
 rm -f "$output"
 VIRUDE_BIN="$virude" bash "$script" "$output"
 

@@ -246,7 +246,9 @@ void VpcdCard::serve(int socket) {
         {
             std::lock_guard lock(mutex_);
             const int index = stats_.apdus++;
-            if (fault_.kind != LinkFault::Kind::none && fault_.at == index) {
+            if (fault_.kind != LinkFault::Kind::none &&
+                (fault_.at == index ||
+                 (fault_.kind == LinkFault::Kind::slow && fault_.at < index))) {
                 fault = fault_;
             }
             if (fault.kind == LinkFault::Kind::leave) {
@@ -267,6 +269,7 @@ void VpcdCard::serve(int socket) {
                 reply = {{reply.response.empty() ? Byte{0x90} : reply.response.front()}, {}};
                 break;
             case LinkFault::Kind::stall:
+            case LinkFault::Kind::slow:
                 reply.wait += fault.delay;
                 break;
             default:

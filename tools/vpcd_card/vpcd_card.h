@@ -30,6 +30,7 @@ struct LinkFault {
         none,
         leave,       // the card is taken away instead of answering: the connection closes
         stall,       // the answer comes `delay` late, as from a reader that hangs
+        slow,        // from APDU `at` on, every answer comes `delay` late
         bad_status,  // the answer is the status word 6F 00 alone
         truncated,   // the answer is a single byte
     };

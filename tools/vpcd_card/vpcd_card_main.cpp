@@ -32,6 +32,7 @@ constexpr std::string_view kUsage =
     "  --no-t0               ACR122U: answer at once instead of with 61 xx and GET RESPONSE\n"
     "  --leave-at N          take the card away instead of answering APDU N (from 0)\n"
     "  --stall-at N MS       answer APDU N MS milliseconds late\n"
+    "  --slow-from N MS      answer APDU N and every later one MS milliseconds late\n"
     "  --bad-status-at N     answer APDU N with the status word 6F 00 alone\n"
     "  --truncate-at N       answer APDU N with a single byte\n"
     "  --reader-conf         print a reader.conf entry that names the vpcd reader as the\n"
@@ -100,11 +101,12 @@ std::variant<Options, std::string> parse(int argc, char** argv) {
             options.fault.kind = option == "--leave-at"        ? LinkFault::Kind::leave
                                  : option == "--bad-status-at" ? LinkFault::Kind::bad_status
                                                                : LinkFault::Kind::truncated;
-        } else if (option == "--stall-at") {
+        } else if (option == "--stall-at" || option == "--slow-from") {
             if (!number(options.fault.at) || !number(n)) {
-                return "--stall-at wants an APDU number and milliseconds";
+                return std::string(option) + " wants an APDU number and milliseconds";
             }
-            options.fault.kind = LinkFault::Kind::stall;
+            options.fault.kind =
+                option == "--stall-at" ? LinkFault::Kind::stall : LinkFault::Kind::slow;
             options.fault.delay = std::chrono::milliseconds{n};
         } else {
             return "unknown option '" + std::string(option) + "'";

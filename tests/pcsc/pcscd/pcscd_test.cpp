@@ -176,6 +176,9 @@ TEST_F(PcscdTest, WithoutPcscdNoReaderIsFound) {
         EXPECT_EQ(run.err, message_line(card::kMessageNoReader));
         EXPECT_EQ(run.out, "");
     }
+    const DumpRun traced = run_dump(std::nullopt, {"--trace"});
+    EXPECT_THAT(traced.err, HasSubstr("no reader found (PC/SC: SCardEstablishContext: "
+                                      "SCARD_E_NO_SERVICE; libnfc"));
 }
 
 TEST_F(PcscdTest, PcscdWithoutReadersFindsNone) {
@@ -401,6 +404,42 @@ TEST_P(EachReader, StalledReaderIsAbandonedInTime) {
     ASSERT_TRUE(
         card_->wait_until([](const vpcd_card::CardStats& s) { return s.fault_done; }, kEventLimit));
     expect_next_click_reads();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_P(EachReader, EveryApduLateStillEndsTheClickInTime) {
+    start_with_card();
+    // Each answer inside its own call's limit, but together past the click's budget.
+    for (const auto late : {200ms, 550ms}) {
+        SCOPED_TRACE("every APDU " + std::to_string(late.count()) + " ms late");
+        card_->arm({LinkFault::Kind::slow, 0, late});
+        const Click c = click();
+        EXPECT_LT(c.took, kClickLimit) << c.took.count() << " ms";
+        if (c.outcome != ClickOutcome::success) {
+            EXPECT_EQ(c.rw, RwError::reader_timeout) << felica::to_string(c.rw);
+            EXPECT_EQ(c.message, message_of(c.outcome));
+        }
+        // The last late answer has to be out before the reader is free again.
+        card_->arm({});
+        ASSERT_TRUE(pcscd_test::wait_until_unused(slot_name(reader(), 0), kEventLimit));
+        expect_next_click_reads();
+    }
+}
+
+TEST_P(EachReader, CardPutBackAtOnceIsReadAfterAReconnect) {
+    start_with_card();
+    // Lifted and put straight back: the click begins while the service still holds the card's
+    // old link.
+    card_->remove();
+    ASSERT_TRUE(
+        card_->wait_until([](const vpcd_card::CardStats& s) { return !s.connected; }, kEventLimit));
+    card_->insert();
+    const Click c = click();
+    EXPECT_EQ(c.outcome, ClickOutcome::success) << c.message << " " << felica::to_string(c.rw);
+    EXPECT_LT(c.took, kClickLimit) << c.took.count() << " ms";
 }
 
 }  // namespace
