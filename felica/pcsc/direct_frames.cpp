@@ -48,7 +48,8 @@ class DirectFrames final : public Dialect {
             return {};
         }
         const Bytes probe = build_polling(kAnySystem, RequestCode::none, 0);
-        const ApduReply reply = channel.transmit(exchange_command(probe), polling_response_time(1));
+        const ApduReply reply =
+            channel.transmit(*exchange_command(probe), polling_response_time(1));
         if (!reply.ok()) {
             return start_failure(reply.error);
         }

@@ -129,8 +129,9 @@ RwError PcscSession::cards_present(const std::vector<std::string>& names,
     auto states = std::make_shared<std::vector<bool>>();
     const auto code = guarded(
         [handles = handles_, names, states] {
+            // With every state unknown to us, the current ones come back at once.
             std::vector<DWORD> flags;
-            const LONG rv = system::reader_states(handles->context, names, flags);
+            const LONG rv = system::get_status_change(handles->context, names, 0, flags);
             for (const DWORD state : flags) {
                 states->push_back((state & SCARD_STATE_PRESENT) != 0 &&
                                   (state & SCARD_STATE_MUTE) == 0);
@@ -160,12 +161,10 @@ RwError PcscSession::wait_for_change(const std::string& reader, const ReaderStat
         static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(limit).count());
     const auto code = guarded(
         [handles = handles_, reader, seen, wait_ms] {
-            SCARD_READERSTATE state{};
-            state.szReader = reader.c_str();
-            state.dwCurrentState = *seen & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
-            const LONG rv = SCardGetStatusChange(handles->context, wait_ms, &state, 1);
+            std::vector<DWORD> states = {*seen & ~static_cast<DWORD>(SCARD_STATE_CHANGED)};
+            const LONG rv = system::get_status_change(handles->context, {reader}, wait_ms, states);
             if (rv == SCARD_S_SUCCESS) {
-                *seen = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+                *seen = states.front() & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
             }
             return static_cast<long>(rv);
         },

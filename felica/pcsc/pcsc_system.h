@@ -27,9 +27,11 @@ extern const DWORD kReceiveRoom;
 // The names of the readers the service knows.
 LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names);
 
-// The readers' current states (SCARD_STATE_* flags), one per name, without waiting.
-LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
-                   std::vector<DWORD>& states);
+// SCardGetStatusChange: waits at most `wait_ms` for a reader's state to differ from the one
+// in `states` (SCARD_STATE_* flags, one per name; SCARD_STATE_UNAWARE when unknown, which
+// answers at once) and puts the readers' states in `states`, when the call succeeds.
+LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& names, DWORD wait_ms,
+                       std::vector<DWORD>& states);
 
 // Connects to the card on the reader `name`.
 LONG connect(SCARDCONTEXT context, const std::string& name, DWORD share_mode, DWORD protocols,

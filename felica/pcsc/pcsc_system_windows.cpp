@@ -39,8 +39,8 @@ LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names) {
     return SCARD_S_SUCCESS;
 }
 
-LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
-                   std::vector<DWORD>& states) {
+LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& names, DWORD wait_ms,
+                       std::vector<DWORD>& states) {
     std::vector<std::wstring> wide_names;
     for (const std::string& name : names) {
         wide_names.push_back(utf16_from_utf8(name));
@@ -48,13 +48,15 @@ LONG reader_states(SCARDCONTEXT context, const std::vector<std::string>& names,
     std::vector<SCARD_READERSTATEW> readers(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         readers[i].szReader = wide_names[i].c_str();
-        readers[i].dwCurrentState = SCARD_STATE_UNAWARE;
+        readers[i].dwCurrentState = i < states.size() ? states[i] : SCARD_STATE_UNAWARE;
     }
-    // With every state unknown to us, the current ones come back at once.
     const LONG rv =
-        SCardGetStatusChangeW(context, 0, readers.data(), static_cast<DWORD>(readers.size()));
-    for (const SCARD_READERSTATEW& reader : readers) {
-        states.push_back(reader.dwEventState);
+        SCardGetStatusChangeW(context, wait_ms, readers.data(), static_cast<DWORD>(readers.size()));
+    if (rv == SCARD_S_SUCCESS) {
+        states.clear();
+        for (const SCARD_READERSTATEW& reader : readers) {
+            states.push_back(reader.dwEventState);
+        }
     }
     return rv;
 }

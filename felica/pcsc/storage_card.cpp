@@ -225,7 +225,7 @@ Bytes get_data_command() {
 Bytes select_file_command(std::uint16_t service_code) {
     const Byte data[] = {static_cast<Byte>(service_code & 0xFF),
                          static_cast<Byte>(service_code >> 8)};
-    return reader_command(kSelectFile, 0x00, 0x01, data);
+    return fixed_reader_command(kSelectFile, 0x00, 0x01, data);
 }
 
 Bytes read_binary_command(std::uint16_t block) {

@@ -156,12 +156,22 @@ TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
 
 TEST(VirudeDump, OutputThatCannotBeWrittenFailsTheRun) {
     using test_support::StandardOutput;
-    for (const auto output : {StandardOutput::full_device, StandardOutput::closed}) {
+#ifdef _WIN32
+    // A pipe nobody reads (Windows has no full device); the C runtime names no reason.
+    // Without a standard output handle the C runtime drops the output unseen (under Wine),
+    // so that case is left out.
+    const auto outputs = {StandardOutput::full_device};
+    const std::string says = "virude-dump: cannot write to standard output";
+#else
+    const auto outputs = {StandardOutput::full_device, StandardOutput::closed};
+    const std::string says = "virude-dump: cannot write to standard output (";
+#endif
+    for (const auto output : outputs) {
         for (const std::vector<std::string>& arguments :
              {std::vector<std::string>{}, {"--help"}, {"--version"}}) {
             const DumpRun run = run_dump("sim", arguments, output);
             EXPECT_EQ(run.exit_code, 1);
-            EXPECT_THAT(run.err, HasSubstr("virude-dump: cannot write to standard output ("));
+            EXPECT_THAT(run.err, HasSubstr(says));
         }
     }
 }

@@ -81,8 +81,9 @@ std::wstring environment_block(const std::map<std::string, std::string>& extra) 
 
 HANDLE output_file(const std::wstring& path) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -90,9 +91,13 @@ HANDLE output_file(const std::wstring& path) {
 ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& environment,
                        StandardOutput output) {
-    // Named after this process so that test programs run in parallel keep apart.
+    // Named after this process and the run, so that test programs run in parallel keep
+    // apart, and so that no run can read an earlier run's files: under Wine a child's
+    // handles may outlive its exit for a moment, and the files could not be replaced.
+    static int runs = 0;
     const std::wstring stem = utf16_from_utf8(testing::TempDir()) + L"program_run_" +
-                              std::to_wstring(GetCurrentProcessId());
+                              std::to_wstring(GetCurrentProcessId()) + L"_" +
+                              std::to_wstring(++runs);
     const std::wstring out_path = stem + L".out";
     const std::wstring err_path = stem + L".err";
 
