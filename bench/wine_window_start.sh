@@ -11,22 +11,15 @@ source "$root/scripts/wine.sh"
 wine_prefix_ready
 
 work="$(mktemp -d)"
-xvfb_pid=""
+virtual_display_pid=""
 cleanup() {
     wine_server_stop
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+    [[ -n "$virtual_display_pid" ]] && kill "$virtual_display_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [[ -s "$work/display" ]] && break
-    sleep 0.1
-done
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$root/scripts/virtual_display.sh"
+virtual_display_start "$work"
 
 # Milliseconds from the start until the window is visible; the window is closed afterwards.
 time_to_window() {

@@ -11,12 +11,12 @@ source scripts/wine.sh
 wine_prefix_ready
 
 work="$(mktemp -d)"
-xvfb_pid=""
+virtual_display_pid=""
 cleanup() {
     wine_server_stop
-    if [[ -n "$xvfb_pid" ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
+    if [[ -n "$virtual_display_pid" ]]; then
+        kill "$virtual_display_pid" 2>/dev/null || true
+        wait "$virtual_display_pid" 2>/dev/null || true
     fi
     rm -rf "$work"
 }
@@ -26,15 +26,8 @@ trap cleanup EXIT
 wine_server_start
 
 # The window's tests need a display.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [[ -s "$work/display" ]] && break
-    sleep 0.1
-done
-export DISPLAY=":$(head -n1 "$work/display")"
+source scripts/virtual_display.sh
+virtual_display_start "$work"
 
 ctest --preset windows --no-tests=error -j2
 
@@ -65,9 +58,9 @@ done
 echo "virude-dump.exe: the same bytes and exit codes as virude-dump"
 
 # The screenshot of the window shows the click's result (looked at: docs/screenshot-windows.png).
-VIRUDE_EXE=build/windows/app/virude.exe bash scripts/screenshot-windows.sh \
+VIRUDE_BIN=build/windows/app/virude.exe bash scripts/screenshot.sh --windows \
     build/windows/screenshot-windows.png >/dev/null
-echo "screenshot-windows.sh: build/windows/screenshot-windows.png"
+echo "screenshot.sh --windows: build/windows/screenshot-windows.png"
 
 # The packages hold what they promise.
 zip="$(ls build/windows/virude-*-windows-x64.zip)"

@@ -62,10 +62,6 @@ class Dialect {
     virtual std::string failure_detail() const { return {}; }
 };
 
-// A start's answer to a reply that failed: a reader that rejects a command it does not know
-// with a failed transmit (rather than a status word) refuses the dialect; a card taken away
-// or a reader that stopped answering fails the start.
-DialectStart start_failure(RwError error);
 
 std::unique_ptr<Dialect> make_dialect(DialectKind kind);
 

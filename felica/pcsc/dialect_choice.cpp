@@ -55,13 +55,6 @@ int max_blocks_per_read(DialectKind kind) {
     return 1;
 }
 
-DialectStart start_failure(RwError error) {
-    if (error == RwError::io_error) {
-        return {DialectStart::Status::unsupported, RwError::none};
-    }
-    return {DialectStart::Status::failed, error};
-}
-
 std::unique_ptr<Dialect> make_dialect(DialectKind kind) {
     switch (kind) {
         case DialectKind::transparent_session:

@@ -51,7 +51,7 @@ class DirectFrames final : public Dialect {
         const ApduReply reply =
             channel.transmit(*exchange_command(probe), polling_response_time(1));
         if (!reply.ok()) {
-            return start_failure(reply.error);
+            return {DialectStart::Status::failed, reply.error};
         }
         if (parse_exchange_response(reply.response).error == RwError::malformed_response) {
             return {DialectStart::Status::unsupported, RwError::none};

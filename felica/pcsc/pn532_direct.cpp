@@ -139,7 +139,7 @@ class Pn532Direct final : public Dialect {
     DialectStart start(ApduChannel& channel, DialectChoice) override {
         const ApduReply version = channel.transmit(get_firmware_version_command(), {});
         if (!version.ok()) {
-            return start_failure(version.error);
+            return {DialectStart::Status::failed, version.error};
         }
         if (!is_firmware_version_response(version.response)) {
             return {DialectStart::Status::unsupported, RwError::none};

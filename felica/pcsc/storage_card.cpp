@@ -94,7 +94,7 @@ class StorageCard final : public Dialect {
     DialectStart start(ApduChannel& channel, DialectChoice) override {
         const ApduReply reply = channel.transmit(get_data_command(), {});
         if (!reply.ok()) {
-            return start_failure(reply.error);
+            return {DialectStart::Status::failed, reply.error};
         }
         if (!idm_of(reply.response)) {
             return {DialectStart::Status::unsupported, RwError::none};

@@ -142,7 +142,7 @@ class TransparentSession final : public Dialect {
         for (const Bytes& command : {start_session_command(), switch_to_felica_command()}) {
             const ApduReply reply = channel.transmit(command, {});
             if (!reply.ok()) {
-                return start_failure(reply.error);
+                return {DialectStart::Status::failed, reply.error};
             }
             if (parse_control_response(reply.response) != RwError::none) {
                 return {DialectStart::Status::unsupported, RwError::none};

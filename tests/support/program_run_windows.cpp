@@ -11,6 +11,7 @@
 
 #include "felica/system/utf16.h"
 #include "support/program_run.h"
+#include "support/windows_path.h"
 
 namespace test_support {
 namespace {
@@ -20,19 +21,6 @@ using felica::system::utf16_from_utf8;
 std::string slurp(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The build's paths are Linux paths when the tests run under Wine, whose drive Z: is the
-// Linux root.
-std::wstring windows_path(const std::string& path) {
-    std::wstring wide = utf16_from_utf8(path);
-    if (!wide.empty() && wide.front() == L'/') {
-        wide.insert(0, L"Z:");
-    }
-    for (wchar_t& c : wide) {
-        c = c == L'/' ? L'\\' : c;
-    }
-    return wide;
 }
 
 // A command line that CommandLineToArgvW and the C runtime split back into `argv`.

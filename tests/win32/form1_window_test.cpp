@@ -15,25 +15,15 @@
 #include "felica/sim_card.h"
 #include "felica/system/utf16.h"
 #include "support/click.h"
+#include "support/windows_path.h"
 
 namespace {
 
 using felica::system::utf16_from_utf8;
 using felica::system::utf8_from_utf16;
+using test_support::windows_path;
 
 const std::string kData = VIRUDE_TEST_DATA;
-
-// The build's Linux paths as Wine sees them: drive Z: is the Linux root.
-std::wstring windows_path(const std::string& path) {
-    std::wstring wide = utf16_from_utf8(path);
-    if (!wide.empty() && wide.front() == L'/') {
-        wide.insert(0, L"Z:");
-    }
-    for (wchar_t& c : wide) {
-        c = c == L'/' ? L'\\' : c;
-    }
-    return wide;
-}
 
 struct FindWindow {
     DWORD process;
@@ -241,18 +231,17 @@ TEST(Form1Window, ReadShowsTheSimulatedCard) {
     EXPECT_EQ(SendMessageW(box, EM_GETLINECOUNT, 0, 0), 20);
     RECT inside{};
     GetClientRect(box, &inside);
-    const auto x_of = [box](int index) {
-        return static_cast<short>(LOWORD(SendMessageW(box, EM_POSFROMCHAR, index, 0)));
+    // Where a character of the box is drawn, and where a line begins.
+    const auto position = [box](int index) { return SendMessageW(box, EM_POSFROMCHAR, index, 0); };
+    const auto x_of = [&](int index) { return static_cast<short>(LOWORD(position(index))); };
+    const auto y_of = [&](int index) { return static_cast<short>(HIWORD(position(index))); };
+    const auto line_start = [box](int line) {
+        return static_cast<int>(SendMessageW(box, EM_LINEINDEX, line, 0));
     };
-    const auto y_of = [box](int index) {
-        return static_cast<short>(HIWORD(SendMessageW(box, EM_POSFROMCHAR, index, 0)));
-    };
-    const int line_19 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 19, 0));
-    const int pitch =
-        y_of(line_19) - y_of(static_cast<int>(SendMessageW(box, EM_LINEINDEX, 18, 0)));
-    EXPECT_LE(y_of(line_19) + pitch, inside.bottom);
-    const int digits_9 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 9, 0)) + 4;    // " 9:\t"
-    const int digits_10 = static_cast<int>(SendMessageW(box, EM_LINEINDEX, 10, 0)) + 5;  // " 10:\t"
+    const int pitch = y_of(line_start(19)) - y_of(line_start(18));
+    EXPECT_LE(y_of(line_start(19)) + pitch, inside.bottom);
+    const int digits_9 = line_start(9) + 4;    // after " 9:\t"
+    const int digits_10 = line_start(10) + 5;  // after " 10:\t"
     EXPECT_EQ(x_of(digits_9), x_of(digits_10));
     EXPECT_GT(x_of(digits_9), x_of(digits_9 - 1));
 
