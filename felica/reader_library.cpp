@@ -40,11 +40,16 @@ bool ReaderLibrary::fail(RwError rw, std::int32_t felica) {
     return false;
 }
 
-RwError ReaderLibrary::transfer_error(RwError error, bool capped) const {
+bool ReaderLibrary::out_of_time() const {
+    return out_of_time_ || deadline_.expired();
+}
+
+RwError ReaderLibrary::transfer_error(RwError error, bool capped) {
     // A wait cut to the rest of the budget counts as cut by it even when the clock has not
     // quite reached the deadline as the wait ends (Windows' sleeps end on its own ticks).
     if ((capped || deadline_.expired()) &&
         (error == RwError::timeout || error == RwError::reader_timeout)) {
+        out_of_time_ = true;
         return RwError::reader_timeout;
     }
     return error;
@@ -58,12 +63,12 @@ void ReaderLibrary::diagnose(std::string_view line) const {
     }
 }
 
-void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error, bool capped) const {
+void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error) const {
     std::string line = std::string(what) + std::string(to_string(error));
     if (const std::string detail = reader_->failure_detail(); !detail.empty()) {
         line += " (" + detail + ")";
     }
-    if (deadline_.expired() || (capped && error == RwError::reader_timeout)) {
+    if (out_of_time()) {
         line += "; the click ran out of time";
     }
     diagnose(line);
@@ -76,6 +81,7 @@ int ReaderLibrary::blocks_per_read() const {
 bool ReaderLibrary::initialize_library() {
     // Each click begins here: its budget starts now.
     deadline_ = Deadline::after(click_budget_);
+    out_of_time_ = false;
     // A library left initialised by an earlier session (its open failed) is reused as it is.
     if (!initialized_) {
         initialized_ = true;
@@ -125,7 +131,7 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     const auto timeout = deadline_.cap(own_timeout);
 
     polled_idm_.reset();
-    if (deadline_.expired()) {
+    if (out_of_time()) {
         diagnose("Polling failed: the click ran out of time");
         return fail(RwError::reader_timeout);
     }
@@ -133,7 +139,7 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     if (!answer.ok()) {
         const bool capped = timeout < own_timeout;
         const RwError error = transfer_error(answer.error, capped);
-        diagnose_transfer("Polling failed: ", error, capped);
+        diagnose_transfer("Polling failed: ", error);
         return fail(error);
     }
     const PollingParse parsed =
@@ -187,7 +193,7 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
         const auto own_timeout =
             bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead());
         const auto timeout = deadline_.cap(own_timeout);
-        if (deadline_.expired()) {
+        if (out_of_time()) {
             diagnose("Read failed: the click ran out of time");
             return fail(RwError::reader_timeout);
         }
@@ -195,7 +201,7 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
         if (!answer.ok()) {
             const bool capped = timeout < own_timeout;
             const RwError error = transfer_error(answer.error, capped);
-            diagnose_transfer("Read failed: ", error, capped);
+            diagnose_transfer("Read failed: ", error);
             return fail(error);
         }
         const ReadParse parsed =

@@ -22,12 +22,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One wineserver for every test: started fresh for each program it costs seconds apiece.
-wine_server_start
-
-# The window's tests need a display.
+# The window's tests need a display, there before Wine starts: Wine's desktop keeps the
+# display it started with.
 source scripts/virtual_display.sh
 virtual_display_start "$work"
+
+# One wineserver for every test: started fresh for each program it costs seconds apiece.
+wine_server_start
 
 ctest --preset windows --no-tests=error -j2
 
