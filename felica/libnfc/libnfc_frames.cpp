@@ -1,8 +1,5 @@
 #include "felica/libnfc/libnfc_frames.h"
 
-#include <algorithm>
-#include <climits>
-
 namespace felica::libnfc {
 namespace {
 
@@ -30,12 +27,6 @@ Bytes polling_answer(const nfc_felica_info& info) {
         answer.insert(answer.end(), std::begin(info.abtSysCode), std::end(info.abtSysCode));
     }
     return answer;
-}
-
-int timeout_ms(std::chrono::microseconds timeout) {
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout);
-    return static_cast<int>(
-        std::clamp<std::chrono::milliseconds::rep>(ms.count(), kMinTimeout.count(), INT_MAX));
 }
 
 int max_blocks_for(std::string_view connstring) {

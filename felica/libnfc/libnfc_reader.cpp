@@ -1,162 +1,229 @@
-// The libnfc backend: polling with nfc_initiator_select_passive_target, commands with
-// nfc_initiator_transceive_bytes.
+// The libnfc backend as the program sees it: frames go to the libnfc helper process and its
+// answers come back, every wait bounded by the command's own time and the click's deadline.
 #include "felica/libnfc/libnfc_reader.h"
 
-#include <nfc/nfc.h>
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
 
-#include <cstdlib>
-#include <mutex>
-#include <optional>
-
-#include "felica/libnfc/libnfc_errors.h"
-#include "felica/libnfc/libnfc_frames.h"
-#include "felica/libnfc/libnfc_session.h"
+#include "felica/libnfc/helper_process.h"
+#include "felica/libnfc/helper_protocol.h"
+#include "felica/libnfc/libnfc_timing.h"
 
 namespace felica {
 namespace {
 
-// Big enough for any answer a PN53x passes on (an extended frame's data).
-constexpr std::size_t kReceiveBuffer = 264;
+using namespace std::chrono_literals;
+namespace proto = libnfc::protocol;
+using libnfc::HelperProcess;
 
-// libnfc prints its own log lines on stderr (errors by default, for instance "Unable to
-// find USB busses" on every automatic search of a machine without USB). They belong to
-// whoever debugs libnfc, not to this program's users: unless LIBNFC_LOG_LEVEL says
-// otherwise when the program first opens a libnfc device, they are turned off. libnfc
-// itself rewrites the variable in every nfc_init, so the choice is made once.
-void quiet_libnfc_log_unless_asked() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (std::getenv("LIBNFC_LOG_LEVEL") == nullptr) {
-            setenv("LIBNFC_LOG_LEVEL", "0", 0);
+// Starting the helper and opening the device: libnfc takes about 1.4 s to give up on a
+// silent serial reader, and searching for the default device may take longer.
+constexpr std::chrono::microseconds kOpenWait = 5s;
+// Closing: libnfc powers the chip down and waits for its answer.
+constexpr std::chrono::microseconds kCloseWait = 1s;
+// A helper that has answered "closed" or "open failed" ends by itself in this time.
+constexpr std::chrono::microseconds kExitGrace = 200ms;
+// Beyond libnfc's own waits: the pipes, and libnfc aborting a command the chip let time out.
+constexpr std::chrono::microseconds kReplySlack = 250ms;
+
+// How long the helper may take to answer a command that libnfc gives `timeout`: libnfc waits
+// that long for the chip's ACK and as long again for its answer.
+std::chrono::microseconds reply_wait(std::chrono::microseconds timeout) {
+    return 2 * std::chrono::milliseconds(libnfc::timeout_ms(timeout)) + kReplySlack;
+}
+
+std::uint32_t timeout_us(std::chrono::microseconds timeout) {
+    return static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(timeout.count(), 0, std::numeric_limits<std::uint32_t>::max()));
+}
+
+// The reply to one request, or why the helper gave none (it is killed then).
+struct Reply {
+    std::optional<proto::Message> message;
+    RwError error = RwError::none;
+    std::string why;
+};
+
+// Sends `request` and waits at most `wait` for the one reply to it. A helper that dies,
+// hangs, or sends what is not one well-formed message is killed.
+Reply ask(HelperProcess& helper, const Bytes& request, std::chrono::microseconds wait) {
+    const Deadline until = Deadline::after(wait);
+    const auto lost = [&helper](RwError error, const std::string& what) {
+        helper.end(0us);
+        const std::string fate = helper.fate();
+        return Reply{std::nullopt, error,
+                     "libnfc helper " + what + (fate.empty() ? "" : ", " + fate)};
+    };
+    switch (helper.write(request, until.remaining())) {
+        case HelperProcess::Io::done:
+            break;
+        case HelperProcess::Io::timed_out:
+            return lost(RwError::reader_timeout, "took no request in time");
+        case HelperProcess::Io::closed:
+            return lost(RwError::io_error, "died");
+    }
+    Bytes received;
+    while (true) {
+        const proto::Parsed parsed = proto::parse_message(received);
+        if (parsed.status == proto::Parsed::Status::complete && parsed.size == received.size()) {
+            return {parsed.message, RwError::none, {}};
         }
-    });
+        if (parsed.status != proto::Parsed::Status::incomplete) {
+            return lost(RwError::io_error, "sent a malformed answer");
+        }
+        switch (helper.read(received, until.remaining())) {
+            case HelperProcess::Io::done:
+                break;
+            case HelperProcess::Io::timed_out:
+                return lost(RwError::reader_timeout, "did not answer in time");
+            case HelperProcess::Io::closed:
+                return lost(RwError::io_error, "died");
+        }
+    }
 }
 
 class LibnfcReader final : public ReaderBackend {
   public:
-    explicit LibnfcReader(libnfc::Session session)
-        : session_(std::move(session)),
-          connstring_(nfc_device_get_connstring(session_.device.get())),
-          name_(nfc_device_get_name(session_.device.get())),
-          max_blocks_(libnfc::max_blocks_for(connstring_)) {}
+    LibnfcReader(std::unique_ptr<HelperProcess> helper, const Deadline& deadline,
+                 proto::Opened opened)
+        : helper_(std::move(helper)), deadline_(deadline), opened_(std::move(opened)) {}
 
-    std::string name() const override {
-        return "libnfc " + (name_ == connstring_ ? name_ : name_ + " (" + connstring_ + ")");
-    }
-    int max_blocks_per_read() const override { return max_blocks_; }
+    ~LibnfcReader() override { helper_->end(0us); }
+
+    std::string name() const override { return opened_.name; }
+    int max_blocks_per_read() const override { return opened_.max_blocks; }
     std::chrono::microseconds overhead() const override { return libnfc::kReaderOverhead; }
 
-    // The chip polls with its own timeout (libnfc gives it 300 ms), whatever the card's.
-    Transfer poll(ByteView polling_frame, std::chrono::microseconds) override {
-        if (!usable()) {
-            return {RwError::io_error, {}};
-        }
-        const std::optional<Bytes> payload = libnfc::polling_payload(polling_frame);
-        if (!payload) {
-            return {RwError::invalid_argument, {}};
-        }
-        const nfc_modulation modulation{NMT_FELICA, NBR_212};
-        nfc_target target{};
-        const int found = nfc_initiator_select_passive_target(
-            session_.device.get(), modulation, payload->data(), payload->size(), &target);
-        if (found < 0) {
-            return broken(found);
-        }
-        if (found == 0) {
-            return {RwError::timeout, {}};  // the reader answered: no card did
-        }
-        return {RwError::none, libnfc::polling_answer(target.nti.nfi)};
+    Transfer poll(ByteView polling_frame, std::chrono::microseconds timeout) override {
+        return transfer(proto::PollRequest{timeout_us(timeout),
+                                           Bytes(polling_frame.begin(), polling_frame.end())},
+                        timeout);
     }
 
     Transfer exchange(ByteView frame, std::chrono::microseconds timeout) override {
-        if (!usable()) {
-            return {RwError::io_error, {}};
-        }
-        Bytes answer(kReceiveBuffer);
-        const int received = nfc_initiator_transceive_bytes(
-            session_.device.get(), frame.data(), frame.size(), answer.data(), answer.size(),
-            libnfc::timeout_ms(timeout));
-        if (received < 0) {
-            return broken(received);
-        }
-        answer.resize(static_cast<std::size_t>(received));
-        return {RwError::none, std::move(answer)};
+        return transfer(
+            proto::ExchangeRequest{timeout_us(timeout), Bytes(frame.begin(), frame.end())},
+            timeout);
     }
 
-    void close() override { session_.end(); }
+    // Lets the helper close the device and end; after the deadline it is killed at once.
+    void close() override {
+        if (gone_ || deadline_.expired()) {
+            helper_->end(0us);
+            return;
+        }
+        const Reply reply =
+            ask(*helper_, *proto::encode(proto::CloseRequest{}), deadline_.cap(kCloseWait));
+        helper_->end(reply.message ? deadline_.cap(kExitGrace) : 0us);
+    }
+
+    std::string failure_detail() const override { return detail_; }
 
   private:
-    bool usable() const { return session_.device && !broken_; }
-
-    // libnfc matches an answer to its command by command code only: once a command has
-    // failed (a timeout above all), the chip's late answer to it could be taken for the
-    // answer to the next one. Nothing more is sent in this session.
-    Transfer broken(int code) {
-        broken_ = true;
-        return {libnfc::rw_error_of_libnfc(code), {}};
+    Transfer transfer(const proto::Message& request, std::chrono::microseconds timeout) {
+        detail_.clear();
+        if (gone_) {
+            detail_ = "libnfc helper gone";
+            return {RwError::io_error, {}};
+        }
+        const std::optional<Bytes> bytes = proto::encode(request);
+        if (!bytes) {
+            return {RwError::invalid_argument, {}};
+        }
+        Reply reply = ask(*helper_, *bytes, deadline_.cap(reply_wait(timeout)));
+        auto* done = reply.message ? std::get_if<proto::TransferDone>(&*reply.message) : nullptr;
+        if (reply.message && !done) {
+            helper_->end(0us);
+            reply = {std::nullopt, RwError::io_error, "libnfc helper answered out of turn"};
+        }
+        if (!done) {
+            gone_ = true;
+            detail_ = reply.why;
+            return {reply.error, {}};
+        }
+        detail_ = done->detail;
+        return {done->error, std::move(done->response)};
     }
 
-    libnfc::Session session_;
-    std::string connstring_;
-    std::string name_;
-    int max_blocks_;
-    bool broken_ = false;
+    std::unique_ptr<HelperProcess> helper_;
+    Deadline deadline_;
+    proto::Opened opened_;
+    bool gone_ = false;  // killed or dead: nothing more is sent
+    std::string detail_;
 };
 
 OpenedReader failure(RwError error, std::string reason) {
     return {nullptr, error, std::move(reason)};
 }
 
-// Why `device` cannot poll FeliCa cards, or nothing when it can. libnfc's pn532_uart
-// driver hands out a device whose set-up failed half-way (no answer to GetFirmwareVersion):
-// it knows no modulations then, and polling it would fail an assertion inside libnfc.
-std::optional<std::string> felica_unsupported(nfc_device* device) {
-    const nfc_modulation_type* types = nullptr;
-    if (nfc_device_get_supported_modulation(device, N_INITIATOR, &types) < 0 || !types) {
-        return "did not finish its set-up";
+// Where the helper may be: beside the program, then where it is installed.
+std::vector<std::filesystem::path> helper_places() {
+    const std::filesystem::path directory = libnfc::own_executable_directory();
+    if (directory.empty()) {
+        return {};
     }
-    for (; *types != 0; ++types) {
-        if (*types == NMT_FELICA) {
-            return std::nullopt;
-        }
-    }
-    return "cannot read FeliCa cards";
+    return {
+        directory / VIRUDE_LIBNFC_HELPER,
+        (directory / VIRUDE_LIBNFC_HELPER_INSTALLED_DIR / VIRUDE_LIBNFC_HELPER).lexically_normal()};
 }
 
 }  // namespace
 
-OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring, const Deadline&) {
-    if (connstring && connstring->size() >= NFC_BUFSIZE_CONNSTRING) {
+std::filesystem::path libnfc_helper_path() {
+    for (const std::filesystem::path& place : helper_places()) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(place, error)) {
+            return place;
+        }
+    }
+    return {};
+}
+
+OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
+                                const Deadline& deadline, const std::filesystem::path& helper) {
+    if (connstring && connstring->size() > proto::kMaxConnstring) {
         return failure(RwError::reader_setting, "libnfc connection string too long");
     }
-    quiet_libnfc_log_unless_asked();
-
-    libnfc::Session session;
-    nfc_context* context = nullptr;
-    nfc_init(&context);
-    session.context.reset(context);
-    if (!context) {
-        return failure(RwError::no_reader, "libnfc could not start");
+    const std::optional<Bytes> request = proto::encode(proto::OpenRequest{connstring});
+    if (!request) {
+        return failure(RwError::reader_setting, "unusable libnfc connection string");
     }
-    const std::string which = connstring ? "\"" + *connstring + "\"" : "its default device";
-    session.device.reset(nfc_open(context, connstring ? connstring->c_str() : nullptr));
-    if (!session.device) {
-        return failure(RwError::no_reader, "libnfc could not open " + which);
+    if (deadline.expired()) {
+        return failure(RwError::reader_timeout, "the click ran out of time");
     }
-    nfc_device* device = session.device.get();
-    if (const auto problem = felica_unsupported(device)) {
-        return failure(RwError::no_reader, "libnfc device " + which + " " + *problem);
+    const std::filesystem::path program = helper.empty() ? libnfc_helper_path() : helper;
+    if (program.empty()) {
+        std::string places;
+        for (const std::filesystem::path& place : helper_places()) {
+            places += (places.empty() ? " (looked for " : " and ") + place.string();
+        }
+        return failure(RwError::no_reader, std::string("libnfc helper ") + VIRUDE_LIBNFC_HELPER +
+                                               " not found" + (places.empty() ? "" : places + ")"));
     }
-    int result = nfc_initiator_init(device);
-    // libnfc's initiator polls until a card comes; a click polls once.
-    if (result >= 0) {
-        result = nfc_device_set_property_bool(device, NP_INFINITE_SELECT, false);
+    libnfc::StartedHelper started = libnfc::start_helper(program);
+    if (!started.process) {
+        return failure(RwError::no_reader,
+                       "libnfc helper " + program.string() + " did not start: " + started.error);
     }
-    if (result < 0) {
-        return failure(RwError::no_reader, "libnfc could not set up " + which +
-                                               " as a reader: " + nfc_strerror(device));
+    HelperProcess& process = *started.process;
+    Reply reply = ask(process, *request, deadline.cap(kOpenWait));
+    if (!reply.message) {
+        return failure(reply.error,
+                       reply.why + (deadline.expired() ? "; the click ran out of time" : ""));
     }
-    return {std::make_unique<LibnfcReader>(std::move(session)), RwError::none, {}};
+    if (auto* opened = std::get_if<proto::Opened>(&*reply.message)) {
+        return {std::make_unique<LibnfcReader>(std::move(started.process), deadline,
+                                               std::move(*opened)),
+                RwError::none,
+                {}};
+    }
+    process.end(deadline.cap(kExitGrace));
+    if (const auto* failed = std::get_if<proto::OpenFailed>(&*reply.message)) {
+        return failure(failed->error, failed->reason);
+    }
+    return failure(RwError::io_error, "libnfc helper answered out of turn");
 }
 
 }  // namespace felica

@@ -4,10 +4,15 @@
 
 namespace felica {
 
-OpenedReader open_libnfc_reader(const std::optional<std::string>&, const Deadline&) {
+OpenedReader open_libnfc_reader(const std::optional<std::string>&, const Deadline&,
+                                const std::filesystem::path&) {
     return {nullptr, RwError::reader_setting,
             "libnfc: not available in the Windows build; use VIRUDE_READER=pcsc[:NAME] "
             "(PC/SC readers) or sim"};
+}
+
+std::filesystem::path libnfc_helper_path() {
+    return {};
 }
 
 }  // namespace felica

@@ -1,5 +1,6 @@
 // What the backend hands libnfc and makes of its answers, without a device.
 #include "felica/libnfc/libnfc_frames.h"
+#include "felica/libnfc/libnfc_timing.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -48,14 +49,6 @@ TEST(LibnfcFrames, TimeoutsAreWholeMillisecondsOf300OrMore) {
     EXPECT_EQ(timeout_ms(300'001us), 301);
     EXPECT_EQ(timeout_ms(1'000'000us), 1000);
     EXPECT_GT(timeout_ms(std::chrono::microseconds::max()), 0);
-}
-
-TEST(LibnfcFrames, Acr122ReadersTakeOneBlockLess) {
-    EXPECT_EQ(max_blocks_for("pn532_uart:/dev/ttyUSB0"), 15);
-    EXPECT_EQ(max_blocks_for("pn53x_usb:001:004"), 15);
-    EXPECT_EQ(max_blocks_for("acr122_usb:001:005"), 14);
-    EXPECT_EQ(max_blocks_for("acr122_pcsc:ACS ACR122U PICC Interface 00 00"), 14);
-    EXPECT_EQ(max_blocks_for("acr122s:/dev/ttyUSB1"), 14);
 }
 
 }  // namespace

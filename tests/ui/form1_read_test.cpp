@@ -8,8 +8,10 @@
 #include <array>
 
 #include "card/messages.h"
+#include "felica/libnfc/libnfc_reader.h"
 #include "felica/reader_selection.h"
 #include "felica/sim_reader.h"
+#include "tools/pn532_emulator/pn532_emulator.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/trace_log.h"
 #include "ui_test_support.h"
@@ -108,6 +110,26 @@ class Form1ReadTest : public QObject {
     }
 
     // As the program sets itself up: VIRUDE_READER=sim is the built-in demo card.
+    // libnfc abort()s on this reader's answer to the second read, in its helper process.
+    void reader_that_makes_libnfc_abort_leaves_the_window_alive() {
+        pn532::EmulatorSetup setup;
+        setup.card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
+        setup.faults = {{pn532::Fault::nad_status, pn532::kInDataExchange, 2}};
+        pn532::Emulator emulator(setup);
+        felica::ReaderLibrary library([&emulator](const felica::Deadline& deadline) {
+            return felica::open_libnfc_reader(emulator.connstring(), deadline,
+                                              VIRUDE_LIBNFC_HELPER_PATH);
+        });
+        ui::Form1 form(library);
+        form.show();
+        click_read(form);
+        QCOMPARE(message_text(form), text(card::kMessageReadError));
+        QCOMPARE(box_texts(form), QStringList({demo_dumps()[0], "", "", ""}));
+        click_read(form);  // the fault came once: the next click reads the card
+        QCOMPARE(message_text(form), QString());
+        QCOMPARE(box_texts(form), demo_dumps());
+    }
+
     void reader_from_environment_reads_the_demo_card() {
         qputenv(felica::kReaderVariable, "sim");
         felica::ReaderLibrary library(felica::reader_opener_from_environment());

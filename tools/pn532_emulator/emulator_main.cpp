@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: pn532-emulator [--card FILE | --no-card] [--card-leaves N] [--silent]\n"
-    "                      [--fault KIND[:N[:CMD]]]... [--delay MS]\n"
+    "                      [--fault KIND[:N[:CMD]]]... [--delay MS] [--answer-delay MS]\n"
     "\n"
     "Emulates a PN532 on a serial line (a pseudo-terminal) with a FeliCa card in its field,\n"
     "prints the terminal's path and answers until interrupted. libnfc reaches it as\n"
@@ -35,8 +35,13 @@ constexpr const char* kUsage =
     "  --fault KIND[:N[:CMD]]\n"
     "                   fail the N-th (default 1st) command with code CMD (hex, default\n"
     "                   40 = InDataExchange); KIND: no-ack, drop-reply, late-reply,\n"
-    "                   bad-lcs, bad-dcs, error-frame, truncated, close-port\n"
-    "  --delay MS       how late a late-reply comes (default 600)\n";
+    "                   bad-lcs, bad-dcs, error-frame, truncated, close-port,\n"
+    "                   more-info (status 0x40 and no data, then the same to every\n"
+    "                   InDataExchange until another command), nad-status (status\n"
+    "                   with bit 7 set)\n"
+    "  --delay MS       how late a late-reply comes (default 600)\n"
+    "  --answer-delay MS\n"
+    "                   every answer comes MS late after its ACK\n";
 
 std::optional<pn532::Fault> fault_named(std::string_view name) {
     using pn532::Fault;
@@ -49,6 +54,8 @@ std::optional<pn532::Fault> fault_named(std::string_view name) {
         {"error-frame", Fault::error_frame},
         {"truncated", Fault::truncated_reply},
         {"close-port", Fault::close_port},
+        {"more-info", Fault::more_information},
+        {"nad-status", Fault::nad_status},
     };
     for (const auto& [known, fault] : kNames) {
         if (known == name) {
@@ -136,6 +143,12 @@ int main(int argc, char** argv) {
                 return usage_error("--delay needs milliseconds");
             }
             delay = std::chrono::milliseconds(ms);
+        } else if (argument == "--answer-delay" && has_value) {
+            int ms = 0;
+            if (!parse_number(std::string_view(argv[++i]), ms) || ms < 0) {
+                return usage_error("--answer-delay needs milliseconds");
+            }
+            setup.answer_delay = std::chrono::milliseconds(ms);
         } else {
             return usage_error("unexpected argument '" + std::string(argument) + "'");
         }

@@ -30,8 +30,9 @@ enum Command : Byte {
 };
 
 // Status bytes of the In… answers. Bit 7 stays clear: libnfc 1.8.0 abort()s on a status
-// byte with it set (it takes the bit for NAD).
+// byte with it set (it takes the bit for NAD); bit 6 asks the host for the rest of the answer.
 inline constexpr Byte kStatusOk = 0x00;
+inline constexpr Byte kStatusMoreInformation = 0x40;
 inline constexpr Byte kStatusTimeout = 0x01;     // the card did not answer
 inline constexpr Byte kStatusNotAllowed = 0x27;  // no target to talk to
 

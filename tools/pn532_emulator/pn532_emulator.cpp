@@ -22,10 +22,22 @@ std::size_t length_checksum_at(ByteView frame) {
     return frame.size() > 4 && frame[3] == 0xFF && frame[4] == 0xFF ? 7 : 4;
 }
 
+// The answer with bit 7 of its status byte (after TFI and the answer code) set.
+Bytes with_nad_flag(Bytes data) {
+    if (data.size() < 3) {
+        data.resize(3);
+    }
+    data[2] |= 0x80;
+    return data;
+}
+
 }  // namespace
 
 Emulator::Emulator(EmulatorSetup setup)
-    : device_path_(port_.slave_path()), silent_(setup.silent), faults_(std::move(setup.faults)) {
+    : device_path_(port_.slave_path()),
+      silent_(setup.silent),
+      answer_delay_(setup.answer_delay),
+      faults_(std::move(setup.faults)) {
     chip_.place_card(std::move(setup.card));
     if (pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -49,6 +61,11 @@ void Emulator::place_card(std::shared_ptr<felica::SimulatedCard> card) {
 void Emulator::set_silent(bool silent) {
     const std::lock_guard lock(mutex_);
     silent_ = silent;
+}
+
+void Emulator::set_answer_delay(std::chrono::milliseconds delay) {
+    const std::lock_guard lock(mutex_);
+    answer_delay_ = delay;
 }
 
 void Emulator::add_fault(FaultRule rule) {
@@ -153,6 +170,7 @@ void Emulator::handle(const HostFrame& frame) {
     const Byte command = frame.data[1];
     std::optional<FaultRule> fault;
     ChipAnswer answer;
+    std::chrono::milliseconds delay{0};
     {
         const std::lock_guard lock(mutex_);
         commands_.push_back(command);
@@ -181,22 +199,34 @@ void Emulator::handle(const HostFrame& frame) {
             return;
         }
         answer = chip_.handle(frame.data);
+        delay = answer_delay_;
+        if (command != kInDataExchange) {
+            more_information_ = false;
+        } else if (more_information_ || (fault && fault->fault == Fault::more_information)) {
+            more_information_ = true;
+            answer = {ChipAnswer::Kind::answer,
+                      {kChipToHost, kInDataExchange + 1, kStatusMoreInformation}};
+        }
     }
 
     Bytes out = answer.kind == ChipAnswer::Kind::answer
                     ? encode_frame(answer.data)
                     : Bytes(std::begin(kErrorFrame), std::end(kErrorFrame));
-    bool send_answer = true;
+    bool send_answer = delay.count() == 0 || pause(delay);
     if (fault) {
         switch (fault->fault) {
             case Fault::no_ack:
             case Fault::close_port:
+            case Fault::more_information:
+                break;
+            case Fault::nad_status:
+                out = encode_frame(with_nad_flag(answer.data));
                 break;
             case Fault::drop_reply:
                 send_answer = false;
                 break;
             case Fault::late_reply:
-                send_answer = pause(fault->delay);
+                send_answer = send_answer && pause(fault->delay);
                 break;
             case Fault::bad_length_checksum:
                 ++out[length_checksum_at(out)];

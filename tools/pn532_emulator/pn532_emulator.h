@@ -28,6 +28,10 @@ enum class Fault {
     error_frame,          // the chip's error frame instead of the answer
     truncated_reply,      // only the first half of the answer frame
     close_port,           // ACK, then the line goes away (the pseudo-terminal closes)
+    // Status byte faults of an In… answer (InDataExchange above all):
+    more_information,  // status 0x40 ("more information") and no data; the chip then answers
+                       // every further InDataExchange the same until another command comes
+    nad_status,        // the answer's status byte has bit 7 (the NAD flag) set
 };
 
 // One fault, on the `occurrence`-th time (counted from 1 since the emulator started) the
@@ -43,6 +47,8 @@ struct EmulatorSetup {
     std::shared_ptr<felica::SimulatedCard> card;  // null: no card on the reader
     bool silent = false;                          // the chip answers nothing at all
     std::vector<FaultRule> faults;
+    // Every answer comes this late after its ACK (a slow chip, each answer inside its wait).
+    std::chrono::milliseconds answer_delay{0};
 };
 
 class Emulator {
@@ -60,6 +66,7 @@ class Emulator {
     // Puts a card on the reader (null takes it away).
     void place_card(std::shared_ptr<felica::SimulatedCard> card);
     void set_silent(bool silent);
+    void set_answer_delay(std::chrono::milliseconds delay);
     void add_fault(FaultRule rule);
 
     // Commands received (information frames with TFI D4), in order, answered or not.
@@ -88,6 +95,8 @@ class Emulator {
     bool silent_ = false;
     bool asleep_ = true;  // a PN532 on a serial line starts in low-power mode
     bool port_closed_ = false;
+    bool more_information_ = false;  // stuck answering "more information" to InDataExchange
+    std::chrono::milliseconds answer_delay_{0};
     std::vector<FaultRule> faults_;
     int faults_fired_ = 0;
     std::vector<Byte> commands_;

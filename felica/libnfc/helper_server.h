@@ -1,0 +1,24 @@
+// The libnfc helper's side of the pipes: one reader session served request by request.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "felica/reader_backend.h"
+
+namespace felica::libnfc {
+
+using DeviceOpener = std::function<OpenedReader(const std::optional<std::string>& connstring)>;
+
+// Exit statuses of the helper.
+inline constexpr int kServedSession = 0;
+inline constexpr int kProtocolBroken = 2;  // the program sent what is not a request in turn
+inline constexpr int kPipeBroken = 3;      // the replies could not be written
+
+// Reads requests from the file descriptor `requests` and writes one reply for each to
+// `replies`, opening the reader with `open`. Returns an exit status once the session is
+// closed, a device failed to open, or the program goes away (the reader is closed then too).
+int serve_session(int requests, int replies, const DeviceOpener& open);
+
+}  // namespace felica::libnfc
