@@ -53,7 +53,8 @@ if $windows; then
     # The Windows build's Wine prefix, and its wineserver when one runs.
     source "$root/scripts/wine.sh"
     wine_prefix_ready
-    VIRUDE_READER="${VIRUDE_READER:-sim}" wine_run "$virude" >"$work/virude.log" 2>&1 &
+    # The loader itself in the background, so that $! is virude.exe and the clean-up ends it.
+    VIRUDE_READER="${VIRUDE_READER:-sim}" "$wine_loader" "$virude" >"$work/virude.log" 2>&1 &
 else
     VIRUDE_READER="${VIRUDE_READER:-sim}" QT_QPA_PLATFORM=xcb "$virude" >"$work/virude.log" 2>&1 &
 fi

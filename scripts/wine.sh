@@ -2,7 +2,8 @@
 #   wine_prefix_ready    makes the prefix (once) with the window's fonts
 #   wine_server_start    one persistent wineserver for every program after it, warmed up
 #   wine_server_stop     ends it
-#   wine_run PROGRAM…    runs a Windows program
+#   wine_run PROGRAM…    runs a Windows program ("$wine_loader" PROGRAM… in the background,
+#                        so that $! is the program)
 # The prefix lives in the Windows build folder (build/windows/wineprefix), headless
 # (WINEDEBUG=-all), so nothing of the user's own ~/.wine is touched.
 
@@ -62,8 +63,12 @@ wine_prefix_ready() {
 }
 
 wine_server_start() {
-    # A wineserver per program costs seconds each; one that persists serves them all.
-    "$wine_server" -p
+    # A wineserver per program costs seconds each; one that persists serves them all. One
+    # still winding down after its last program refuses to become persistent: it is ended.
+    if ! "$wine_server" -p 2>/dev/null; then
+        wine_server_stop
+        "$wine_server" -p
+    fi
     # Warm-up: the first program after the server starts loads Wine's own DLLs.
     wine_run cmd /c exit >/dev/null 2>&1 || true
 }
