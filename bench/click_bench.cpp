@@ -5,7 +5,7 @@
 
 #include "bench/click_loop.h"
 #include "felica/reader_library.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 
 namespace {
 

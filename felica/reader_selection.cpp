@@ -2,16 +2,18 @@
 
 #include <variant>
 
-#include "felica/card_image_file.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/pcsc/pcsc_reader.h"
-#include "felica/sim_reader.h"
+#include "felica/rcs380/rcs380_reader.h"
+#include "felica/sim/card_image_file.h"
+#include "felica/sim/sim_reader.h"
 #include "felica/system/system.h"
 
 namespace felica {
 namespace {
 
-constexpr std::string_view kExpected = "expected sim, sim:PATH, pcsc[:NAME] or libnfc[:CONNSTRING]";
+constexpr std::string_view kExpected =
+    "expected sim, sim:PATH, pcsc[:NAME], rcs380[:BUS:DEVICE] or libnfc[:CONNSTRING]";
 
 OpenedReader failure(RwError error, std::string reason) {
     return {nullptr, error, std::move(reason)};
@@ -61,19 +63,23 @@ std::optional<std::string> optional_argument(std::string_view argument, bool has
     return std::string(argument);
 }
 
-// Automatic discovery: PC/SC readers first, then libnfc devices.
+// Automatic discovery: PC/SC readers first, then an RC-S380, then libnfc devices.
 OpenedReader open_first_real_reader(const Deadline& deadline) {
     OpenedReader pcsc = open_pcsc_reader(std::nullopt, deadline);
     if (pcsc.backend) {
         return pcsc;
     }
+    OpenedReader rcs380 = open_rcs380_reader(std::nullopt, deadline);
+    if (rcs380.backend) {
+        return rcs380;
+    }
     OpenedReader libnfc = open_libnfc_reader(std::nullopt, deadline);
     if (libnfc.backend) {
         return libnfc;
     }
-    // Each reason names its own stack ("PC/SC: …", "libnfc …").
-    return failure(RwError::no_reader,
-                   "no reader found (" + pcsc.reason + "; " + libnfc.reason + ")");
+    // Each reason names its own stack ("PC/SC: …", "… RC-S380 …", "libnfc …").
+    return failure(RwError::no_reader, "no reader found (" + pcsc.reason + "; " + rcs380.reason +
+                                           "; " + libnfc.reason + ")");
 }
 
 }  // namespace
@@ -94,6 +100,9 @@ OpenedReader open_reader(const std::optional<std::string>& setting, const Deadli
     }
     if (names(value, "pcsc", argument, has_argument)) {
         return open_pcsc_reader(optional_argument(argument, has_argument), deadline);
+    }
+    if (names(value, "rcs380", argument, has_argument)) {
+        return open_rcs380_reader(optional_argument(argument, has_argument), deadline);
     }
     if (names(value, "libnfc", argument, has_argument)) {
         return open_libnfc_reader(optional_argument(argument, has_argument), deadline);

@@ -2,8 +2,9 @@
 //   sim                 the built-in demo card on the simulated reader
 //   sim:PATH            a card image file on the simulated reader
 //   pcsc[:NAME]         a PC/SC reader (NAME: part of the reader's name)
+//   rcs380[:BUS:DEVICE] a Sony RC-S380 on USB (the first, or the one lsusb numbers so)
 //   libnfc[:CONNSTRING] a libnfc device
-//   unset or empty      the first real reader found
+//   unset or empty      the first real reader found: PC/SC, then RC-S380, then libnfc
 #pragma once
 
 #include <optional>

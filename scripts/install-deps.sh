@@ -26,6 +26,7 @@ else
         xvfb xdotool imagemagick
         libnfc-dev libnfc-bin
         pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
+        libusb-1.0-0-dev umockdev libumockdev-dev
     )
 fi
 

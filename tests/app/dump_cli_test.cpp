@@ -122,7 +122,7 @@ TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
     } cases[] = {
         {"bogus\x1b[31m",
          "unknown VIRUDE_READER value \"bogus\\x1B[31m\" (expected sim, sim:PATH, "
-         "pcsc[:NAME] or libnfc[:CONNSTRING])"},
+         "pcsc[:NAME], rcs380[:BUS:DEVICE] or libnfc[:CONNSTRING])"},
         {"sim:", "VIRUDE_READER=sim: names no card image file"},
         {"sim:" + missing, "card image " + missing + ": cannot open (No such file or directory)"},
 #ifndef _WIN32

@@ -1,4 +1,4 @@
-#include "felica/card_image_file.h"
+#include "felica/sim/card_image_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

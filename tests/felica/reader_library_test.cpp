@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 #include "felica/timeouts.h"
 
 namespace felica {

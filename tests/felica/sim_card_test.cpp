@@ -1,6 +1,6 @@
 // The simulated card answers raw frames as a card of the system 802B would, and misbehaves on
 // demand; the other tests rely on both.
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "support/click.h"
 
 #include "card/messages.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 
 namespace test_support {
 

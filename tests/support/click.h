@@ -11,7 +11,7 @@
 #include "card/read_command.h"
 #include "card/read_view.h"
 #include "felica/reader_library.h"
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 namespace test_support {
 

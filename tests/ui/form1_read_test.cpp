@@ -10,7 +10,7 @@
 #include "card/messages.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/reader_selection.h"
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/trace_log.h"

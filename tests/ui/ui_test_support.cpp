@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 
 namespace ui_test {
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "felica/reader_library.h"
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 #include "ui/qt/form1.h"
 
 namespace ui_test {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <variant>
 
-#include "felica/card_image_file.h"
+#include "felica/sim/card_image_file.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 #include "tools/pn532_emulator/pn532_framing.h"
 
 namespace pn532 {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 #include "tools/pn532_emulator/pn532_chip.h"
 #include "tools/pn532_emulator/pn532_framing.h"
 #include "tools/pn532_emulator/pseudo_terminal.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 namespace vpcd_card {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "felica/card_image_file.h"
+#include "felica/sim/card_image_file.h"
 #include "tools/vpcd_card/reader_conf.h"
 #include "tools/vpcd_card/vpcd_card.h"
 

@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 namespace felica {
 namespace {

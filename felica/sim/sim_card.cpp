@@ -1,4 +1,4 @@
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "felica/sim_reader.h"
+#include "felica/sim/sim_reader.h"
 
 namespace felica {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <variant>
 
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 namespace felica {
 

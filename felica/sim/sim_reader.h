@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "felica/reader_backend.h"
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 
 namespace felica {
 
