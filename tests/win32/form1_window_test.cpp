@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "card/messages.h"
-#include "felica/sim_card.h"
+#include "felica/sim/sim_card.h"
 #include "felica/system/utf16.h"
 #include "support/click.h"
 #include "support/windows_path.h"
