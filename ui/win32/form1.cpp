@@ -157,6 +157,13 @@ LRESULT Form1::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
+        case WM_NCDESTROY: {
+            // The last message: the window is gone, and the destructor has nothing to destroy.
+            const HWND window = window_;
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            window_ = nullptr;
+            return DefWindowProcW(window, message, wparam, lparam);
+        }
         default:
             break;
     }
