@@ -40,8 +40,16 @@ bool ReaderLibrary::fail(RwError rw, std::int32_t felica) {
     return false;
 }
 
-RwError ReaderLibrary::transfer_error(RwError error) const {
-    if (deadline_.expired() && (error == RwError::timeout || error == RwError::reader_timeout)) {
+bool ReaderLibrary::out_of_time() const {
+    return out_of_time_ || deadline_.expired();
+}
+
+RwError ReaderLibrary::transfer_error(RwError error, bool capped) {
+    // A wait cut to the rest of the budget counts as cut by it even when the clock has not
+    // quite reached the deadline as the wait ends (Windows' sleeps end on its own ticks).
+    if ((capped || deadline_.expired()) &&
+        (error == RwError::timeout || error == RwError::reader_timeout)) {
+        out_of_time_ = true;
         return RwError::reader_timeout;
     }
     return error;
@@ -60,7 +68,7 @@ void ReaderLibrary::diagnose_transfer(std::string_view what, RwError error) cons
     if (const std::string detail = reader_->failure_detail(); !detail.empty()) {
         line += " (" + detail + ")";
     }
-    if (deadline_.expired()) {
+    if (out_of_time()) {
         line += "; the click ran out of time";
     }
     diagnose(line);
@@ -73,6 +81,7 @@ int ReaderLibrary::blocks_per_read() const {
 bool ReaderLibrary::initialize_library() {
     // Each click begins here: its budget starts now.
     deadline_ = Deadline::after(click_budget_);
+    out_of_time_ = false;
     // A library left initialised by an earlier session (its open failed) is reused as it is.
     if (!initialized_) {
         initialized_ = true;
@@ -117,17 +126,19 @@ bool ReaderLibrary::polling_and_get_card_information(const PollingRecord& pollin
     const auto system_code =
         static_cast<std::uint16_t>((polling.system_code[0] << 8) | polling.system_code[1]);
     const Bytes frame = build_polling(system_code, RequestCode::none, polling.time_slot);
-    const auto timeout = deadline_.cap(
-        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead()));
+    const auto own_timeout =
+        bounded_timeout(polling_response_time(polling.time_slot + 1), reader_->overhead());
+    const auto timeout = deadline_.cap(own_timeout);
 
     polled_idm_.reset();
-    if (deadline_.expired()) {
+    if (out_of_time()) {
         diagnose("Polling failed: the click ran out of time");
         return fail(RwError::reader_timeout);
     }
     const Transfer answer = reader_->poll(frame, timeout);
     if (!answer.ok()) {
-        const RwError error = transfer_error(answer.error);
+        const bool capped = timeout < own_timeout;
+        const RwError error = transfer_error(answer.error, capped);
         diagnose_transfer("Polling failed: ", error);
         return fail(error);
     }
@@ -179,15 +190,17 @@ bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& reque
             encode_block_list(std::span(*elements).subspan(done, static_cast<std::size_t>(chunk)));
         const Bytes frame =
             build_read_without_encryption(idm, service_code_list, list, static_cast<Byte>(chunk));
-        const auto timeout = deadline_.cap(
-            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead()));
-        if (deadline_.expired()) {
+        const auto own_timeout =
+            bounded_timeout(read_response_time(polled_pmm_, chunk), reader_->overhead());
+        const auto timeout = deadline_.cap(own_timeout);
+        if (out_of_time()) {
             diagnose("Read failed: the click ran out of time");
             return fail(RwError::reader_timeout);
         }
         const Transfer answer = reader_->exchange(frame, timeout);
         if (!answer.ok()) {
-            const RwError error = transfer_error(answer.error);
+            const bool capped = timeout < own_timeout;
+            const RwError error = transfer_error(answer.error, capped);
             diagnose_transfer("Read failed: ", error);
             return fail(error);
         }

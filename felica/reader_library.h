@@ -50,9 +50,12 @@ class ReaderLibrary final : public Library {
 
   private:
     bool fail(RwError rw, std::int32_t felica = 0);
-    // A failed transfer's error type: a wait the click's deadline cut short is the reader's
-    // time running out, not the card's silence.
-    RwError transfer_error(RwError error) const;
+    // A failed transfer's error type: a wait the click's deadline cut short (`capped`: cut
+    // to what was left of it) is the reader's time running out, not the card's silence.
+    // The click's budget then counts as spent, even if the clock has not quite reached the
+    // deadline: nothing more is sent until the next click.
+    RwError transfer_error(RwError error, bool capped);
+    bool out_of_time() const;
     void diagnose(std::string_view line) const;
     // Diagnoses a failed transfer with what the reader adds about it.
     void diagnose_transfer(std::string_view what, RwError error) const;
@@ -61,6 +64,7 @@ class ReaderLibrary final : public Library {
     DiagnosticSink diagnostics_;
     std::chrono::microseconds click_budget_;
     Deadline deadline_;
+    bool out_of_time_ = false;  // a wait cut to the rest of the budget ran out
     bool initialized_ = false;
     std::unique_ptr<ReaderBackend> reader_;
     int blocks_per_read_ = 0;

@@ -1,6 +1,5 @@
 #include "felica/reader_selection.h"
 
-#include <cstdlib>
 #include <variant>
 
 #include "felica/libnfc/libnfc_reader.h"
@@ -8,6 +7,7 @@
 #include "felica/rcs380/rcs380_reader.h"
 #include "felica/sim/card_image_file.h"
 #include "felica/sim/sim_reader.h"
+#include "felica/system/system.h"
 
 namespace felica {
 namespace {
@@ -135,8 +135,7 @@ OpenedReader open_reader(const std::optional<std::string>& setting, const Deadli
 
 ReaderOpener reader_opener_from_environment() {
     return [](const Deadline& deadline) {
-        const char* value = std::getenv(kReaderVariable);
-        return open_reader(value ? std::optional<std::string>(value) : std::nullopt, deadline);
+        return open_reader(system::environment_variable(kReaderVariable), deadline);
     };
 }
 

@@ -1,6 +1,6 @@
 // The PC/SC reader dialects against a reader that answers every command APDU with the
-// fuzzer's bytes: the dialect is chosen as the PC/SC backend chooses it (reader name, ATR,
-// then probing), started, polls, exchanges and ends.
+// fuzzer's bytes: the dialect is chosen and started as the PC/SC backend does it (reader name,
+// ATR, then probing), then polls, exchanges and ends.
 // Input: reader name and ATR (each a length byte and its bytes), the number of exchanges, a
 // timeout byte, then one record per command APDU: a length byte and the answer (FB: a long
 // answer whose length is 251 + the next byte; FC…FF: the channel fails).
@@ -68,21 +68,42 @@ class FuzzedReader final : public ApduChannel {
     int rf_timeout_code_ = 0;
 };
 
-// A transfer passes a channel failure on as it is, and a frame only out of the reader's answer.
-void check_transfer(const Transfer& transfer, const FuzzedReader& reader) {
+const Idm kIdm{0x01, 0x2E, 0x4C, 0xD3, 0xA1, 0xB2, 0xC3, 0xD4};
+
+// A transfer passes a channel failure on as it is. A dialect that carries frames takes the
+// card's frame out of the reader's answer; the storage-card dialect builds it from the IDm or
+// the block GET DATA or READ BINARY brought.
+void check_transfer(const Transfer& transfer, const FuzzedReader& reader, DialectKind kind,
+                    bool polling) {
     const ApduReply& last = reader.last();
     if (!last.ok()) {
         FUZZ_CHECK(transfer.error == last.error);
     }
     if (!transfer.ok()) {
-        FUZZ_CHECK(transfer.response.empty());
-        FUZZ_CHECK(transfer.error != RwError::none);
+        FUZZ_CHECK(transfer.response.empty() && transfer.error != RwError::none);
         return;
     }
     FUZZ_CHECK(last.ok());
-    FUZZ_CHECK(transfer.response.empty() ||
-               std::search(last.response.begin(), last.response.end(), transfer.response.begin(),
-                           transfer.response.end()) != last.response.end());
+    const Bytes& frame = transfer.response;
+    if (kind != DialectKind::storage_card) {
+        FUZZ_CHECK(frame.empty() || std::search(last.response.begin(), last.response.end(),
+                                                frame.begin(), frame.end()) != last.response.end());
+        return;
+    }
+    const ByteView answer = last.response;
+    if (polling) {
+        const PollingParse parsed = parse_polling_response(frame, RequestCode::none, kSystemCode);
+        FUZZ_CHECK(
+            parsed.error == FrameError::none && answer.size() == 10 &&
+            std::equal(parsed.response.idm.begin(), parsed.response.idm.end(), answer.begin()));
+        return;
+    }
+    const ReadParse parsed = parse_read_response(frame, kIdm, 1);
+    FUZZ_CHECK(parsed.error == FrameError::none ||
+               (parsed.error == FrameError::status_error && parsed.status_flag_1 == 0xFF));
+    FUZZ_CHECK(parsed.error != FrameError::none ||
+               (answer.size() == 18 &&
+                std::equal(parsed.block_data.begin(), parsed.block_data.end(), answer.begin())));
 }
 
 }  // namespace
@@ -96,44 +117,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const microseconds timeout{4'000 * (input.byte() + 1)};
     FuzzedReader reader(input);
 
-    // Each dialect once; the frame-only one, which no reader refuses, ends the probing.
+    // Every dialect is a candidate, once.
     const std::vector<DialectKind> candidates = dialect_candidates(name, atr);
-    FUZZ_CHECK(candidates.size() == 3);
-    for (const DialectKind kind :
-         {DialectKind::transparent_session, DialectKind::pn532, DialectKind::direct}) {
+    FUZZ_CHECK(candidates.size() == 4);
+    for (const DialectKind kind : {DialectKind::transparent_session, DialectKind::pn532,
+                                   DialectKind::direct, DialectKind::storage_card}) {
         FUZZ_CHECK(std::count(candidates.begin(), candidates.end(), kind) == 1);
     }
-    // Whichever dialect starts carries the blocks the reader promised before the card was seen.
-    const int promised = max_blocks_for_reader(name);
-    FUZZ_CHECK(promised >= 1 && promised <= kMaxBlocksPerFrame);
 
-    for (const DialectKind kind : candidates) {
-        FUZZ_CHECK(promised <= max_blocks_per_read(kind));
-        std::unique_ptr<Dialect> dialect = make_dialect(kind);
-        FUZZ_CHECK(dialect && dialect->kind() == kind);
-        const DialectStart started = dialect->start(reader);
-        if (started.status == DialectStart::Status::unsupported) {
-            FUZZ_CHECK(started.error == RwError::none && kind != DialectKind::direct);
-            continue;
-        }
-        if (started.status == DialectStart::Status::failed) {
-            FUZZ_CHECK(started.error != RwError::none);
-            break;
-        }
-        FUZZ_CHECK(started.error == RwError::none);
-
-        const Bytes polling = build_polling(kSystemCode, RequestCode::none, 0);
-        check_transfer(dialect->poll(reader, polling, timeout), reader);
-        const Idm idm{0x01, 0x2E, 0x4C, 0xD3, 0xA1, 0xB2, 0xC3, 0xD4};
-        const Byte service[] = {0x0F, 0x09};
-        const Byte block[] = {0x80, 0x00};
-        const Bytes read = build_read_without_encryption(idm, service, block, 1);
-        for (int i = 0; i < exchanges; ++i) {
-            // Each exchange asks for a little more time, so that the PN532's timeout changes.
-            check_transfer(dialect->exchange(reader, read, timeout * (i + 1)), reader);
-        }
-        dialect->end(reader);
-        break;
+    StartedDialect started = start_dialect(reader, name, atr);
+    if (!started.dialect) {
+        FUZZ_CHECK(started.error != RwError::none);
+        return 0;
     }
+    Dialect& dialect = *started.dialect;
+    // The dialect carries the blocks the reader promised before its card was seen.
+    const int promised = max_blocks_for_reader(name);
+    FUZZ_CHECK(promised >= 1 && promised <= max_blocks_per_read(dialect.kind()));
+
+    const Bytes polling = build_polling(kSystemCode, RequestCode::none, 0);
+    check_transfer(dialect.poll(reader, polling, timeout), reader, dialect.kind(), true);
+    const Byte service[] = {0x0F, 0x09};
+    const Byte block[] = {0x80, 0x00};
+    const Bytes read = build_read_without_encryption(kIdm, service, block, 1);
+    for (int i = 0; i < exchanges; ++i) {
+        // Each exchange asks for a little more time, so that the PN532's timeout changes.
+        check_transfer(dialect.exchange(reader, read, timeout * (i + 1)), reader, dialect.kind(),
+                       false);
+    }
+    dialect.end(reader);
     return 0;
 }

@@ -157,24 +157,18 @@ void pcsc_seed(const std::string& name, vpcd_card::ReaderModel model, CardFaults
         model, std::make_shared<SimulatedCard>(card_with(faults)), options);
     RecordingChannel channel(*reader, out);
     const std::chrono::microseconds timeout{4'000 * (kTimeoutByte + 1)};
-    for (const pcsc::DialectKind kind : pcsc::dialect_candidates(reader_name, atr)) {
-        auto dialect = pcsc::make_dialect(kind);
-        const auto started = dialect->start(channel);
-        if (started.status == pcsc::DialectStart::Status::unsupported) {
-            continue;
+    const pcsc::StartedDialect started = pcsc::start_dialect(channel, reader_name, atr);
+    if (started.dialect) {
+        pcsc::Dialect& dialect = *started.dialect;
+        (void)dialect.poll(channel, build_polling(kSystemCode, RequestCode::none, 0), timeout);
+        const Idm idm = demo_card().idm;
+        const Byte service[] = {0x0F, 0x09};
+        const Byte block[] = {0x80, 0x00};
+        const Bytes read = build_read_without_encryption(idm, service, block, 1);
+        for (int i = 0; i < kExchanges; ++i) {
+            (void)dialect.exchange(channel, read, timeout * (i + 1));
         }
-        if (started.status == pcsc::DialectStart::Status::started) {
-            (void)dialect->poll(channel, build_polling(kSystemCode, RequestCode::none, 0), timeout);
-            const Idm idm = demo_card().idm;
-            const Byte service[] = {0x0F, 0x09};
-            const Byte block[] = {0x80, 0x00};
-            const Bytes read = build_read_without_encryption(idm, service, block, 1);
-            for (int i = 0; i < kExchanges; ++i) {
-                (void)dialect->exchange(channel, read, timeout * (i + 1));
-            }
-            dialect->end(channel);
-        }
-        break;
+        dialect.end(channel);
     }
     write("pcsc_dialects_fuzzer", name, out);
     // Each kind of answer also seeds the APDU parsers, behind the harness's 6-byte header.
@@ -214,6 +208,33 @@ void frame_seeds() {
     }
     const Bytes truncated(polling.begin(), polling.end() - 1);
     seed("truncated_polling_request", {0x00, 1, 0x80, 0x2B}, truncated);
+}
+
+// A driver that takes no raw frames: every frame dialect refused (6A 81), then the card as a
+// storage card: GET DATA twice (start, poll), SELECT FILE, READ BINARY twice, a block refused.
+void storage_card_seed() {
+    const std::string name = "Sony FeliCa Port/PaSoRi 4.0";
+    Bytes out{static_cast<Byte>(name.size())};
+    append(out, text(name));
+    out.insert(out.end(), {0x00, 3, 24});  // no ATR, 3 exchanges, 100 ms
+    const auto reply = [&out](Bytes bytes) {
+        out.push_back(static_cast<Byte>(bytes.size()));
+        append(out, bytes);
+    };
+    for (int refused = 0; refused < 3; ++refused) {
+        reply({0x6A, 0x81});
+    }
+    Bytes idm(demo_card().idm.begin(), demo_card().idm.end());
+    idm.insert(idm.end(), {0x90, 0x00});
+    reply(idm);
+    reply(idm);
+    reply({0x90, 0x00});
+    Bytes block(16, 0xA5);
+    block.insert(block.end(), {0x90, 0x00});
+    reply(block);
+    reply(block);
+    reply({0x6A, 0x82});
+    write("pcsc_dialects_fuzzer", "storage_card", out);
 }
 
 // Data objects in forms the readers do not use: long tags, long-form lengths, a cut length.
@@ -391,6 +412,7 @@ int main(int argc, char** argv) {
         pcsc_seed(key + "_silent", model, silent());
         pcsc_seed(key + "_truncated", model, garbled(Garble::truncate));
     }
+    storage_card_seed();
     apdu_seeds();
     libnfc_seeds();
     setting_seeds();

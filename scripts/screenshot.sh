@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the window after a click on READ with the built-in simulated card,
 # on a virtual X display (Xvfb), for the README.
-#   scripts/screenshot.sh [OUTPUT.png]        default: docs/screenshot.png
-# VIRUDE_BIN names the virude program to run; without it, the project's set-up script
-# installs what is missing and virude is built first.
+#   scripts/screenshot.sh [OUTPUT.png]              default: docs/screenshot.png
+#   scripts/screenshot.sh --windows [OUTPUT.png]    virude.exe under Wine, with the frame
+#                                                   Wine draws; default:
+#                                                   docs/screenshot-windows.png
+# VIRUDE_BIN names the program to run (virude, or virude.exe with --windows); without it,
+# the project's set-up script installs what is missing and the program is built first.
 # VIRUDE_READER chooses the reader as for virude itself; default: sim (the demo card).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
+windows=false
+if [[ "${1:-}" == "--windows" ]]; then
+    windows=true
+    shift
+fi
+if $windows; then
+    output="$(realpath -m "${1:-$root/docs/screenshot-windows.png}")"
+else
+    output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
+fi
 
 virude="${VIRUDE_BIN:-}"
-if [[ -z "$virude" ]]; then
+if [[ -z "$virude" ]] && $windows; then
+    bash "$root/scripts/windows.sh" --programs-only
+    virude="$root/build/windows/app/virude.exe"
+elif [[ -z "$virude" ]]; then
     # The project's set-up brings Xvfb, xdotool, imagemagick and the Japanese font too.
     bash "$root/scripts/install-deps.sh"
     cd "$root"
@@ -30,27 +45,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of our own: Xvfb picks a free number and writes it to fd 3 when ready.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do
-    [[ -s "$work/display" ]] && break
-    sleep 0.1
-done
-if [[ ! -s "$work/display" ]]; then
-    echo "screenshot.sh: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
+source "$root/scripts/virtual_display.sh"
+virtual_display_start "$work"
+pids+=("$virtual_display_pid")
+
+if $windows; then
+    # The Windows build's Wine prefix, and its wineserver when one runs.
+    source "$root/scripts/wine.sh"
+    wine_prefix_ready
+    # The loader itself in the background, so that $! is virude.exe and the clean-up ends it.
+    VIRUDE_READER="${VIRUDE_READER:-sim}" "$wine_loader" "$virude" >"$work/virude.log" 2>&1 &
+else
+    VIRUDE_READER="${VIRUDE_READER:-sim}" QT_QPA_PLATFORM=xcb "$virude" >"$work/virude.log" 2>&1 &
 fi
-export DISPLAY=":$(head -n1 "$work/display")"
-
-VIRUDE_READER="${VIRUDE_READER:-sim}" QT_QPA_PLATFORM=xcb "$virude" >"$work/virude.log" 2>&1 &
 pids+=($!)
 
+# Wine's first window can take seconds to come.
 window=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     window="$(xdotool search --onlyvisible --name 'Virude' 2>/dev/null | head -n1 || true)"
     [[ -n "$window" ]] && break
     sleep 0.1
@@ -62,10 +74,19 @@ if [[ -z "$window" ]]; then
 fi
 sleep 0.5
 
-# READ sits at (456, 328), 57 × 25 pixels, in the client area. Click its middle, then move
-# the pointer off the window so that the button is not drawn hovered.
+# READ sits at (456, 328), 57 × 25 pixels, in the client area (519 × 358). Under Wine the
+# window holds Wine's frame too: the client area sits inside the border, under the title bar.
+left=0
+top=0
+if $windows; then
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    left=$(((WIDTH - 519) / 2))
+    top=$((HEIGHT - 358 - left))
+fi
+# Click READ's middle, then move the pointer off the window so that the button is not drawn
+# hovered.
 import -window "$window" "$work/before.png"
-xdotool mousemove --window "$window" 484 340 click 1
+xdotool mousemove --window "$window" $((left + 484)) $((top + 340)) click 1
 sleep 1
 xdotool mousemove 790 590
 sleep 0.5

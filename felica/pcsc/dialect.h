@@ -1,10 +1,13 @@
 // How a PC/SC reader carries FeliCa frames. Readers differ: some open a PC/SC transparent
 // session, the ACR122U passes commands to its PN532 chip, the ACR1252U sends the frame as it
-// is. A dialect turns frames into the reader's command APDUs and its answers back into frames.
+// is, and drivers that take no raw frames at all (Sony's on Windows, say) serve a card as a
+// storage card. A dialect turns frames into the reader's command APDUs and its answers back
+// into frames.
 #pragma once
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "felica/pcsc/apdu_channel.h"
@@ -16,6 +19,7 @@ enum class DialectKind {
     transparent_session,  // PC/SC transparent session (Sony RC-S300, RC-S660, ACS ACR1252U …)
     pn532,                // PN532 commands behind the reader's Direct Transmit (ACS ACR122U)
     direct,               // the frame itself behind Direct Transmit (ACS ACR1252U)
+    storage_card,         // GET DATA, SELECT FILE and READ BINARY: no raw frames at all
 };
 
 std::string_view to_string(DialectKind kind);
@@ -23,6 +27,10 @@ std::string_view to_string(DialectKind kind);
 // The most blocks one read may ask for through a reader of this dialect: what its answer
 // holds.
 int max_blocks_per_read(DialectKind kind);
+
+// Why a dialect is tried on a reader: its model's name says so, or it is a guess (from the
+// ATR, or one of the dialects tried in turn) that the reader has to confirm.
+enum class DialectChoice { named, guessed };
 
 struct DialectStart {
     enum class Status {
@@ -40,7 +48,7 @@ class Dialect {
 
     virtual DialectKind kind() const = 0;
     // Opens the dialect on a freshly connected card.
-    virtual DialectStart start(ApduChannel& channel) = 0;
+    virtual DialectStart start(ApduChannel& channel, DialectChoice choice) = 0;
     // Sends a polling frame; the answer is the card's polling response frame.
     virtual Transfer poll(ApduChannel& channel, ByteView polling_frame,
                           std::chrono::microseconds timeout) = 0;
@@ -49,7 +57,11 @@ class Dialect {
                               std::chrono::microseconds timeout) = 0;
     // Closes what start opened; failures are of no consequence.
     virtual void end(ApduChannel& channel) = 0;
+    // What the dialect knows of its last failure beyond the PC/SC call (the reader command
+    // and the status word it got), for the diagnostic log; empty when nothing.
+    virtual std::string failure_detail() const { return {}; }
 };
+
 
 std::unique_ptr<Dialect> make_dialect(DialectKind kind);
 

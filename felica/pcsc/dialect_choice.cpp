@@ -7,15 +7,16 @@
 
 #include "felica/pcsc/direct_frames.h"
 #include "felica/pcsc/pn532_direct.h"
+#include "felica/pcsc/storage_card.h"
 #include "felica/pcsc/transparent_session.h"
 
 namespace felica::pcsc {
 namespace {
 
-// The frame-only dialect accepts any reader, so it comes last: whatever follows it is never
-// tried.
+// Raw frames first, the readers' own commands before the bare frame; the storage-card
+// commands last, for drivers that pass no frames at all.
 constexpr std::array kProbeOrder = {DialectKind::transparent_session, DialectKind::pn532,
-                                    DialectKind::direct};
+                                    DialectKind::direct, DialectKind::storage_card};
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -34,6 +35,8 @@ std::string_view to_string(DialectKind kind) {
             return "PN532 direct transmit";
         case DialectKind::direct:
             return "direct transmit";
+        case DialectKind::storage_card:
+            return "GET DATA / READ BINARY";
     }
     return "unknown";
 }
@@ -46,6 +49,8 @@ int max_blocks_per_read(DialectKind kind) {
             return pn532::max_blocks_per_read();
         case DialectKind::direct:
             return direct::max_blocks_per_read();
+        case DialectKind::storage_card:
+            return storage::max_blocks_per_read();
     }
     return 1;
 }
@@ -58,6 +63,8 @@ std::unique_ptr<Dialect> make_dialect(DialectKind kind) {
             return pn532::make_dialect();
         case DialectKind::direct:
             return direct::make_dialect();
+        case DialectKind::storage_card:
+            return storage::make_dialect();
     }
     return nullptr;
 }
@@ -115,6 +122,22 @@ std::vector<DialectKind> dialect_candidates(std::string_view reader_name, ByteVi
         add(kind);
     }
     return order;
+}
+
+StartedDialect start_dialect(ApduChannel& channel, std::string_view reader_name, ByteView atr) {
+    const auto named = dialect_by_name(reader_name);
+    for (const DialectKind kind : dialect_candidates(reader_name, atr)) {
+        std::unique_ptr<Dialect> dialect = make_dialect(kind);
+        const DialectStart started =
+            dialect->start(channel, kind == named ? DialectChoice::named : DialectChoice::guessed);
+        if (started.status == DialectStart::Status::started) {
+            return {std::move(dialect), RwError::none};
+        }
+        if (started.status == DialectStart::Status::failed) {
+            return {nullptr, started.error};
+        }
+    }
+    return {nullptr, RwError::malformed_response};
 }
 
 int max_blocks_for_reader(std::string_view reader_name) {

@@ -1,11 +1,14 @@
 #include "felica/pcsc/direct_frames.h"
 
+#include "felica/frames.h"
 #include "felica/pcsc/apdu.h"
+#include "felica/timeouts.h"
 
 namespace felica::pcsc::direct {
 namespace {
 
 constexpr std::uint16_t kSwNoAnswer = 0x6300;
+constexpr std::uint16_t kAnySystem = 0xFFFF;
 
 }  // namespace
 
@@ -37,8 +40,24 @@ class DirectFrames final : public Dialect {
   public:
     DialectKind kind() const override { return DialectKind::direct; }
 
-    // Nothing tells this dialect apart: it is the one left when the others are refused.
-    DialectStart start(ApduChannel&) override { return {}; }
+    // A reader named as one of this dialect's is taken at its word. Any other is asked to
+    // poll for a card of any system with a bare frame: a reader that passes frames answers
+    // with the card's frame or 63 00, one that takes none refuses the command.
+    DialectStart start(ApduChannel& channel, DialectChoice choice) override {
+        if (choice == DialectChoice::named) {
+            return {};
+        }
+        const Bytes probe = build_polling(kAnySystem, RequestCode::none, 0);
+        const ApduReply reply =
+            channel.transmit(*exchange_command(probe), polling_response_time(1));
+        if (!reply.ok()) {
+            return {DialectStart::Status::failed, reply.error};
+        }
+        if (parse_exchange_response(reply.response).error == RwError::malformed_response) {
+            return {DialectStart::Status::unsupported, RwError::none};
+        }
+        return {};
+    }
 
     Transfer poll(ApduChannel& channel, ByteView polling_frame,
                   std::chrono::microseconds timeout) override {

@@ -1,8 +1,8 @@
 #include "felica/pcsc/pcsc_errors.h"
 
-#include <winscard.h>
-
 #include <cstdio>
+
+#include "felica/pcsc/pcsc_system.h"
 
 namespace felica::pcsc {
 

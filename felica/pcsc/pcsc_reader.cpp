@@ -13,7 +13,6 @@ namespace felica {
 namespace {
 
 using pcsc::Dialect;
-using pcsc::DialectStart;
 using pcsc::PcscSession;
 
 // Time a reader adds to a command beyond the card's own: the frames at 212 kbit/s (about
@@ -102,8 +101,23 @@ class PcscReader final : public ReaderBackend {
         return dialect_->exchange(*session_, frame, timeout);
     }
 
+    // The PC/SC call that failed, and what the dialect adds (the reader command and its
+    // status word), under the dialect's name: what a user's report needs.
     std::string failure_detail() const override {
-        return session_ ? session_->failure() : std::string();
+        if (!session_) {
+            return {};
+        }
+        std::string detail = session_->failure();
+        if (dialect_) {
+            const std::string own = dialect_->failure_detail();
+            if (!own.empty()) {
+                detail += (detail.empty() ? "" : "; ") + own;
+            }
+            if (!detail.empty()) {
+                detail = std::string(pcsc::to_string(dialect_->kind())) + ": " + detail;
+            }
+        }
+        return detail;
     }
 
     void close() override {
@@ -167,20 +181,13 @@ class PcscReader final : public ReaderBackend {
             session_->disconnect();
             return error;
         }
-        for (const pcsc::DialectKind kind : pcsc::dialect_candidates(reader_, atr)) {
-            std::unique_ptr<Dialect> dialect = pcsc::make_dialect(kind);
-            const DialectStart started = dialect->start(*session_);
-            if (started.status == DialectStart::Status::started) {
-                dialect_ = std::move(dialect);
-                return RwError::none;
-            }
-            if (started.status == DialectStart::Status::failed) {
-                session_->disconnect();
-                return started.error;
-            }
+        pcsc::StartedDialect started = pcsc::start_dialect(*session_, reader_, atr);
+        if (!started.dialect) {
+            session_->disconnect();
+            return started.error;
         }
-        session_->disconnect();
-        return RwError::malformed_response;
+        dialect_ = std::move(started.dialect);
+        return RwError::none;
     }
 
     std::unique_ptr<PcscSession> session_;

@@ -1,19 +1,16 @@
 #include "felica/pcsc/pcsc_session.h"
 
-#include <winscard.h>
-
 #include <atomic>
 
 #include "felica/pcsc/apdu.h"
 #include "felica/pcsc/pcsc_errors.h"
+#include "felica/pcsc/pcsc_system.h"
 
 namespace felica::pcsc {
 namespace {
 
 constexpr Byte kSwMoreData = 0x61;
 constexpr int kMaxGetResponses = 8;
-// Room for any answer, extended APDUs included, so that a chatty reader is never cut short.
-constexpr DWORD kReceiveRoom = MAX_BUFFER_SIZE_EXTENDED;
 
 }  // namespace
 
@@ -111,23 +108,7 @@ RwError PcscSession::list_readers(std::vector<std::string>& names) {
     auto listed = std::make_shared<std::vector<std::string>>();
     const auto code = guarded(
         [handles = handles_, listed] {
-            DWORD length = 0;
-            LONG rv = SCardListReaders(handles->context, nullptr, nullptr, &length);
-            if (rv != SCARD_S_SUCCESS) {
-                return static_cast<long>(rv);
-            }
-            std::string buffer(length, '\0');
-            rv = SCardListReaders(handles->context, nullptr, buffer.data(), &length);
-            if (rv != SCARD_S_SUCCESS) {
-                return static_cast<long>(rv);
-            }
-            // A list of NUL-terminated names, ended by an empty one.
-            for (std::size_t at = 0; at < buffer.size() && buffer[at] != '\0';) {
-                const std::size_t end = buffer.find('\0', at);
-                listed->push_back(buffer.substr(at, end - at));
-                at = end + 1;
-            }
-            return static_cast<long>(SCARD_S_SUCCESS);
+            return static_cast<long>(system::list_readers(handles->context, *listed));
         },
         kCallAllowance);
     if (!code) {
@@ -148,17 +129,12 @@ RwError PcscSession::cards_present(const std::vector<std::string>& names,
     auto states = std::make_shared<std::vector<bool>>();
     const auto code = guarded(
         [handles = handles_, names, states] {
-            std::vector<SCARD_READERSTATE> readers(names.size());
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                readers[i].szReader = names[i].c_str();
-                readers[i].dwCurrentState = SCARD_STATE_UNAWARE;
-            }
             // With every state unknown to us, the current ones come back at once.
-            const LONG rv = SCardGetStatusChange(handles->context, 0, readers.data(),
-                                                 static_cast<DWORD>(readers.size()));
-            for (const SCARD_READERSTATE& reader : readers) {
-                states->push_back((reader.dwEventState & SCARD_STATE_PRESENT) != 0 &&
-                                  (reader.dwEventState & SCARD_STATE_MUTE) == 0);
+            std::vector<DWORD> flags;
+            const LONG rv = system::get_status_change(handles->context, names, 0, flags);
+            for (const DWORD state : flags) {
+                states->push_back((state & SCARD_STATE_PRESENT) != 0 &&
+                                  (state & SCARD_STATE_MUTE) == 0);
             }
             return static_cast<long>(rv);
         },
@@ -185,12 +161,10 @@ RwError PcscSession::wait_for_change(const std::string& reader, const ReaderStat
         static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(limit).count());
     const auto code = guarded(
         [handles = handles_, reader, seen, wait_ms] {
-            SCARD_READERSTATE state{};
-            state.szReader = reader.c_str();
-            state.dwCurrentState = *seen & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
-            const LONG rv = SCardGetStatusChange(handles->context, wait_ms, &state, 1);
+            std::vector<DWORD> states = {*seen & ~static_cast<DWORD>(SCARD_STATE_CHANGED)};
+            const LONG rv = system::get_status_change(handles->context, {reader}, wait_ms, states);
             if (rv == SCARD_S_SUCCESS) {
-                *seen = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+                *seen = states.front() & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
             }
             return static_cast<long>(rv);
         },
@@ -210,9 +184,9 @@ RwError PcscSession::connect(const std::string& reader) {
     const auto connected = guarded(
         [handles = handles_, reader] {
             handles->end_card();
-            const LONG rv = SCardConnect(handles->context, reader.c_str(), SCARD_SHARE_SHARED,
-                                         SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handles->card,
-                                         &handles->protocol);
+            const LONG rv = system::connect(handles->context, reader, SCARD_SHARE_SHARED,
+                                            SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, handles->card,
+                                            handles->protocol);
             handles->connected = rv == SCARD_S_SUCCESS;
             return static_cast<long>(rv);
         },
@@ -246,15 +220,7 @@ RwError PcscSession::atr(Bytes& atr) {
     auto bytes = std::make_shared<Bytes>();
     const auto code = guarded(
         [handles = handles_, bytes] {
-            BYTE buffer[MAX_ATR_SIZE];
-            DWORD length = sizeof buffer;
-            DWORD state = 0;
-            DWORD protocol = 0;
-            const LONG rv =
-                SCardStatus(handles->card, nullptr, nullptr, &state, &protocol, buffer, &length);
-            if (rv == SCARD_S_SUCCESS) {
-                bytes->assign(buffer, buffer + length);
-            }
+            const LONG rv = system::card_atr(handles->card, *bytes);
             return static_cast<long>(rv);
         },
         kCallAllowance);
@@ -290,8 +256,10 @@ ApduReply PcscSession::transmit(ByteView command, std::chrono::microseconds card
                 }
                 const SCARD_IO_REQUEST* pci =
                     handles->protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
-                response->resize(kReceiveRoom);
-                DWORD length = kReceiveRoom;
+                // Room for any answer, extended APDUs included, so that a chatty reader is
+                // never cut short.
+                response->resize(system::kReceiveRoom);
+                DWORD length = system::kReceiveRoom;
                 const LONG rv =
                     SCardTransmit(handles->card, pci, sent.data(), static_cast<DWORD>(sent.size()),
                                   nullptr, response->data(), &length);

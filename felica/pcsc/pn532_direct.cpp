@@ -136,7 +136,7 @@ class Pn532Direct final : public Dialect {
   public:
     DialectKind kind() const override { return DialectKind::pn532; }
 
-    DialectStart start(ApduChannel& channel) override {
+    DialectStart start(ApduChannel& channel, DialectChoice) override {
         const ApduReply version = channel.transmit(get_firmware_version_command(), {});
         if (!version.ok()) {
             return {DialectStart::Status::failed, version.error};

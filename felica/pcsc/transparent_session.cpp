@@ -138,7 +138,7 @@ class TransparentSession final : public Dialect {
   public:
     DialectKind kind() const override { return DialectKind::transparent_session; }
 
-    DialectStart start(ApduChannel& channel) override {
+    DialectStart start(ApduChannel& channel, DialectChoice) override {
         for (const Bytes& command : {start_session_command(), switch_to_felica_command()}) {
             const ApduReply reply = channel.transmit(command, {});
             if (!reply.ok()) {

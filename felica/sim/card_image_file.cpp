@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "felica/system/system.h"
+
 namespace felica {
 namespace {
 
@@ -315,17 +317,19 @@ std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
         // Only a regular file of a sane size: a device or a FIFO would be read without end
         // or block the click for ever.
         std::error_code error;
-        const auto status = std::filesystem::status(path, error);
+        // The name is UTF-8: taken as char8_t, not through Windows' ANSI code page.
+        const std::filesystem::path file_path(std::u8string(path.begin(), path.end()));
+        const auto status = std::filesystem::status(file_path, error);
         if (!error && std::filesystem::exists(status) &&
             !std::filesystem::is_regular_file(status)) {
             return prefix + "not a regular file";
         }
         if (!error && std::filesystem::is_regular_file(status) &&
-            std::filesystem::file_size(path, error) > kMaxCardImageSize && !error) {
+            std::filesystem::file_size(file_path, error) > kMaxCardImageSize && !error) {
             return prefix + "larger than " + std::to_string(kMaxCardImageSize / 1024) + " KiB";
         }
         errno = 0;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(system::open_for_reading(path),
                                                              &std::fclose);
         if (!file) {
             return prefix + "cannot open (" + std::strerror(errno) + ")";

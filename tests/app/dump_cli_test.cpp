@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,7 +20,6 @@
 
 namespace {
 
-using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -104,8 +105,10 @@ TEST(VirudeDump, NoCardOrCardLeavingPrintsWhatWasRead) {
 
 TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
     const std::string missing = kData + "/no_such_card.json";
+#ifndef _WIN32
     const std::string fifo = testing::TempDir() + "virude_fifo_" + std::to_string(getpid());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+#endif
     const std::string big = testing::TempDir() + "virude_big_" + std::to_string(getpid());
     std::ofstream(big) << std::string(1024 * 1024 + 1, ' ');
     const std::string overflow = testing::TempDir() + "virude_overflow_" + std::to_string(getpid());
@@ -122,9 +125,11 @@ TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
          "pcsc[:NAME], rcs380[:BUS:DEVICE] or libnfc[:CONNSTRING])"},
         {"sim:", "VIRUDE_READER=sim: names no card image file"},
         {"sim:" + missing, "card image " + missing + ": cannot open (No such file or directory)"},
+#ifndef _WIN32
         // Neither read without end nor waited for.
         {"sim:/dev/zero", "card image /dev/zero: not a regular file"},
         {"sim:" + fifo, "card image " + fifo + ": not a regular file"},
+#endif
         {"sim:" + big, "card image " + big + ": larger than 1024 KiB"},
         {"sim:" + overflow, "card image " + overflow + ": number overflow parsing '1e999'"},
         {"sim:" + key, "card image " + key + ": unknown key \"idm\\x1B[2J\""},
@@ -141,19 +146,32 @@ TEST(VirudeDump, UnusableReaderSettingIsNoReaderAndSaysWhy) {
         EXPECT_THAT(traced.err, Not(HasSubstr("virude-dump: ")));
         EXPECT_THAT(traced.err, Not(HasSubstr("\x1b")));
     }
-    for (const std::string& path : {fifo, big, overflow, key}) {
+    for (const std::string& path : {big, overflow, key}) {
         std::remove(path.c_str());
     }
+#ifndef _WIN32
+    std::remove(fifo.c_str());
+#endif
 }
 
 TEST(VirudeDump, OutputThatCannotBeWrittenFailsTheRun) {
     using test_support::StandardOutput;
-    for (const auto output : {StandardOutput::full_device, StandardOutput::closed}) {
+#ifdef _WIN32
+    // A pipe nobody reads (Windows has no full device); the C runtime names no reason.
+    // Without a standard output handle the C runtime drops the output unseen (under Wine),
+    // so that case is left out.
+    const auto outputs = {StandardOutput::full_device};
+    const std::string says = "virude-dump: cannot write to standard output";
+#else
+    const auto outputs = {StandardOutput::full_device, StandardOutput::closed};
+    const std::string says = "virude-dump: cannot write to standard output (";
+#endif
+    for (const auto output : outputs) {
         for (const std::vector<std::string>& arguments :
              {std::vector<std::string>{}, {"--help"}, {"--version"}}) {
             const DumpRun run = run_dump("sim", arguments, output);
             EXPECT_EQ(run.exit_code, 1);
-            EXPECT_THAT(run.err, HasSubstr("virude-dump: cannot write to standard output ("));
+            EXPECT_THAT(run.err, HasSubstr(says));
         }
     }
 }
@@ -180,7 +198,7 @@ TEST(VirudeDump, UsageHelpAndVersion) {
     EXPECT_THAT(help.out, HasSubstr("Usage: virude-dump [--trace] [--help] [--version]"));
     const DumpRun version = run_dump("bogus", {"--version"});
     EXPECT_EQ(version.exit_code, 0);
-    EXPECT_THAT(version.out, ContainsRegex("^virude-dump [0-9]+\\.[0-9]+\\.[0-9]+\n$"));
+    EXPECT_EQ(version.out, "virude-dump " VIRUDE_VERSION "\n");
 }
 
 }  // namespace

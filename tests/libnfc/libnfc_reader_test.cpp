@@ -216,8 +216,9 @@ class StandInHelper {
 };
 
 TEST(LibnfcReader, HelperThatDiesOrHangsFailsTheClickInTimeAndIsReaped) {
-    // The reply to the open request: opened, 15 blocks per read, reader named "fake".
-    const std::string opens = "printf '\\201\\000\\005\\017fake'\n";
+    // The reply to the open request: opened, 15 blocks per read, reader named "fake". It waits
+    // for the request first: a stand-in gone before the request is written fails the open.
+    const std::string opens = "head -c 1 >/dev/null\nprintf '\\201\\000\\005\\017fake'\n";
     const struct {
         const char* name;
         std::string script;

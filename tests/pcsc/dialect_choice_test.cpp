@@ -31,6 +31,13 @@ TEST(DialectChoice, ByReaderName) {
     EXPECT_EQ(
         felica::pcsc::dialect_by_name("ACS ACR1252 Dual Reader [ACR1252 Dual Reader PICC] 00 00"),
         DialectKind::direct);
+    // Windows names readers after the driver, with a slot number.
+    EXPECT_EQ(felica::pcsc::dialect_by_name("SONY FeliCa RC-S300/P 0"),
+              DialectKind::transparent_session);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("ACS ACR122 0"), DialectKind::pn532);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("ACS ACR1252 1S CL Reader PICC 0"),
+              DialectKind::direct);
+    EXPECT_EQ(felica::pcsc::dialect_by_name("Sony FeliCa Port/PaSoRi 3.0 0"), std::nullopt);
     EXPECT_EQ(felica::pcsc::dialect_by_name("Virtual PCD 00 00"), std::nullopt);
     EXPECT_EQ(felica::pcsc::dialect_by_name(""), std::nullopt);
 }
@@ -48,15 +55,15 @@ TEST(DialectChoice, ByAtr) {
 TEST(DialectChoice, CandidatesNameFirstThenAtrThenProbing) {
     using felica::pcsc::dialect_candidates;
     // The name wins over the ATR; every dialect is there once.
-    EXPECT_THAT(
-        dialect_candidates("ACS ACR122U PICC Interface 00 00", kFelicaAtr),
-        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
-    EXPECT_THAT(
-        dialect_candidates("Virtual PCD 00 00", kAcr122uAtr),
-        ElementsAre(DialectKind::pn532, DialectKind::transparent_session, DialectKind::direct));
-    EXPECT_THAT(
-        dialect_candidates("Virtual PCD 00 00", kContactAtr),
-        ElementsAre(DialectKind::transparent_session, DialectKind::pn532, DialectKind::direct));
+    EXPECT_THAT(dialect_candidates("ACS ACR122U PICC Interface 00 00", kFelicaAtr),
+                ElementsAre(DialectKind::pn532, DialectKind::transparent_session,
+                            DialectKind::direct, DialectKind::storage_card));
+    EXPECT_THAT(dialect_candidates("Virtual PCD 00 00", kAcr122uAtr),
+                ElementsAre(DialectKind::pn532, DialectKind::transparent_session,
+                            DialectKind::direct, DialectKind::storage_card));
+    EXPECT_THAT(dialect_candidates("Virtual PCD 00 00", kContactAtr),
+                ElementsAre(DialectKind::transparent_session, DialectKind::pn532,
+                            DialectKind::direct, DialectKind::storage_card));
     // The frame-only dialect named by the reader goes first: it is what the reader speaks.
     EXPECT_EQ(dialect_candidates("ACS ACR1252 Reader 00 00", kFelicaAtr).front(),
               DialectKind::direct);

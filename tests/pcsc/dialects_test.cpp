@@ -9,6 +9,7 @@
 #include "felica/pcsc/direct_frames.h"
 #include "felica/pcsc/pn532_direct.h"
 #include "felica/pcsc/transparent_session.h"
+#include "scripted_channel.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using felica::RwError;
 using felica::Transfer;
 using felica::pcsc::ApduReply;
 using felica::pcsc::DialectStart;
+using felica::pcsc::test::ScriptedChannel;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
@@ -257,23 +259,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Sessions against a scripted channel ----
 
-class ScriptedChannel final : public felica::pcsc::ApduChannel {
-  public:
-    ApduReply transmit(felica::ByteView command, std::chrono::microseconds card_time) override {
-        sent.emplace_back(command.begin(), command.end());
-        card_times.push_back(card_time);
-        if (replies.empty()) {
-            return {RwError::io_error, {}};
-        }
-        ApduReply reply = std::move(replies.front());
-        replies.pop_front();
-        return reply;
-    }
-    std::deque<ApduReply> replies;
-    std::vector<Bytes> sent;
-    std::vector<std::chrono::microseconds> card_times;
-};
-
 TEST(DialectSessions, StartTellsRefusalFromFailure) {
     using Status = DialectStart::Status;
     for (const auto kind :
@@ -281,11 +266,15 @@ TEST(DialectSessions, StartTellsRefusalFromFailure) {
         SCOPED_TRACE(std::string(felica::pcsc::to_string(kind)));
         ScriptedChannel refusing;
         refusing.replies = {{RwError::none, {0x6A, 0x81}}};
-        EXPECT_EQ(felica::pcsc::make_dialect(kind)->start(refusing).status, Status::unsupported);
+        EXPECT_EQ(felica::pcsc::make_dialect(kind)
+                      ->start(refusing, felica::pcsc::DialectChoice::guessed)
+                      .status,
+                  Status::unsupported);
 
         ScriptedChannel removed;
         removed.replies = {{RwError::card_removed, {}}};
-        const DialectStart failed = felica::pcsc::make_dialect(kind)->start(removed);
+        const DialectStart failed =
+            felica::pcsc::make_dialect(kind)->start(removed, felica::pcsc::DialectChoice::guessed);
         EXPECT_EQ(failed.status, Status::failed);
         EXPECT_EQ(failed.error, RwError::card_removed);
     }
@@ -296,7 +285,8 @@ TEST(DialectSessions, TransparentSessionGivesTheCardsTimeToTheReader) {
     const ApduReply ok = {RwError::none, cat({kOk, kSw})};
     channel.replies = {ok, ok, {RwError::none, cat({kOk, {0x97, 0x04}, kAnswer, kSw})}};
     auto dialect = felica::pcsc::make_dialect(felica::pcsc::DialectKind::transparent_session);
-    ASSERT_EQ(dialect->start(channel).status, DialectStart::Status::started);
+    ASSERT_EQ(dialect->start(channel, felica::pcsc::DialectChoice::guessed).status,
+              DialectStart::Status::started);
     const Transfer polled = dialect->poll(channel, kFrame, 30ms);
     EXPECT_EQ(polled.response, kAnswer);
     ASSERT_EQ(channel.sent.size(), 3u);
@@ -318,7 +308,8 @@ TEST(DialectSessions, Pn532SetsTheRfTimeoutOnlyWhenItChanges) {
                        configured,
                        answered};  // 40 ms: code 0A
     auto dialect = felica::pcsc::make_dialect(felica::pcsc::DialectKind::pn532);
-    ASSERT_EQ(dialect->start(channel).status, DialectStart::Status::started);
+    ASSERT_EQ(dialect->start(channel, felica::pcsc::DialectChoice::guessed).status,
+              DialectStart::Status::started);
     for (const auto timeout : {20ms, 22ms, 40ms}) {
         EXPECT_EQ(dialect->exchange(channel, kFrame, timeout).response, kAnswer);
     }

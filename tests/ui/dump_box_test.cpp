@@ -7,8 +7,8 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
-#include "ui/dump_box.h"
-#include "ui/form1.h"
+#include "ui/qt/dump_box.h"
+#include "ui/qt/form1.h"
 #include "ui_test_support.h"
 #include "ui_tests.h"
 

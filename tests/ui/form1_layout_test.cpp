@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTextEdit>
 
-#include "ui/fonts.h"
-#include "ui/form1.h"
+#include "ui/qt/fonts.h"
+#include "ui/qt/form1.h"
 #include "ui_test_support.h"
 #include "ui_tests.h"
 

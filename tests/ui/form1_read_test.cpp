@@ -12,8 +12,8 @@
 #include "felica/reader_selection.h"
 #include "felica/sim/sim_reader.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
-#include "ui/form1.h"
-#include "ui/trace_log.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/trace_log.h"
 #include "ui_test_support.h"
 #include "ui_tests.h"
 

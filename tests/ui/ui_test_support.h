@@ -10,7 +10,7 @@
 
 #include "felica/reader_library.h"
 #include "felica/sim/sim_card.h"
-#include "ui/form1.h"
+#include "ui/qt/form1.h"
 
 namespace ui_test {
 

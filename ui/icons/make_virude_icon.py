@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Draws virude.png, the window's 32 x 32, 24-bit colour icon: a card on a teal tile with
-the three arcs of a contactless field beside it. Standard library only; run it again after
-changing the drawing and commit the PNG it writes next to this script."""
+the three arcs of a contactless field beside it, and virude.ico, the same for Windows at
+16, 32 and 48 pixels (24-bit bitmaps) and 256 pixels (PNG). Standard library only; run it
+again after changing the drawing and commit the files it writes next to this script."""
 
 import math
 import os
 import struct
 import zlib
 
-SIZE = 32
-SUB = 8  # subsamples per pixel edge, for smooth edges
+SIZE = 32  # the drawing's own grid; other sizes scale it
+ICON_SIZES = (16, 32, 48, 256)
 
 TILE_TOP = (0x2A, 0x8C, 0x9E)
 TILE_BOTTOM = (0x16, 0x4E, 0x66)
@@ -49,22 +50,29 @@ def shapes():
         yield arc(17.5, 10.5, radius, 2.0, 42), WAVE
 
 
-def pixel(px, py):
-    t = py / (SIZE - 1)
+def subsamples(size):
+    """Subsamples per pixel edge, for smooth edges: 8 at 32 pixels."""
+    return max(2, 256 // size)
+
+
+def pixel(px, py, size=SIZE):
+    sub = subsamples(size)
+    scale = SIZE / size
+    t = py / (size - 1)
     base = tuple(round(a + (b - a) * t) for a, b in zip(TILE_TOP, TILE_BOTTOM))
     layers = list(shapes())
     total = [0.0, 0.0, 0.0]
-    for sy in range(SUB):
-        for sx in range(SUB):
-            x = px + (sx + 0.5) / SUB
-            y = py + (sy + 0.5) / SUB
+    for sy in range(sub):
+        for sx in range(sub):
+            x = (px + (sx + 0.5) / sub) * scale
+            y = (py + (sy + 0.5) / sub) * scale
             colour = base
             for inside, fill in layers:
                 if inside(x, y):
                     colour = fill
             for i in range(3):
                 total[i] += colour[i]
-    return bytes(round(c / (SUB * SUB)) for c in total)
+    return bytes(round(c / (sub * sub)) for c in total)
 
 
 def png(width, height, rows):
@@ -77,12 +85,46 @@ def png(width, height, rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def draw(size):
+    return [b"".join(pixel(x, y, size) for x in range(size)) for y in range(size)]
+
+
+def bmp_entry(size, rows):
+    """A 24-bit icon bitmap: the header says twice the height (colours, then the mask);
+    rows run bottom-up, each padded to 4 bytes, and the all-zero mask keeps every pixel."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 24, 0, 0, 0, 0, 0, 0)
+    colour_pad = b"\x00" * (-3 * size % 4)
+    colours = b"".join(
+        b"".join(row[i:i + 3][::-1] for i in range(0, len(row), 3)) + colour_pad
+        for row in reversed(rows))
+    mask = b"\x00" * (((size + 31) // 32) * 4 * size)
+    return header + colours + mask
+
+
+def ico(images):
+    """images: (size, bytes, bits per pixel) in directory order."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data, bits in images:
+        edge = 0 if size >= 256 else size
+        out += struct.pack("<BBBBHHII", edge, edge, 0, 0, 1, bits, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data, _ in images)
+
+
 def main():
-    rows = [b"".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "virude.png")
-    with open(out, "wb") as f:
-        f.write(png(SIZE, SIZE, rows))
-    print(out)
+    here = os.path.dirname(os.path.abspath(__file__))
+    images = []
+    for size in ICON_SIZES:
+        rows = draw(size)
+        if size == SIZE:
+            with open(os.path.join(here, "virude.png"), "wb") as f:
+                f.write(png(SIZE, SIZE, rows))
+        data = png(size, size, rows) if size >= 256 else bmp_entry(size, rows)
+        images.append((size, data, 24))
+    with open(os.path.join(here, "virude.ico"), "wb") as f:
+        f.write(ico(images))
+    print(os.path.join(here, "virude.ico"))
 
 
 if __name__ == "__main__":

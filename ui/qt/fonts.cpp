@@ -1,8 +1,8 @@
-#include "ui/fonts.h"
+#include "ui/qt/fonts.h"
 
 #include <QFontDatabase>
 
-#include "ui/layout.h"
+#include "ui/qt/layout.h"
 
 namespace ui {
 
@@ -20,7 +20,7 @@ QFont gothic_font() {
     QFont font;
     font.setFamilies(gothic_families());
     font.setStyleHint(QFont::TypeWriter);
-    font.setPixelSize(points_to_pixels(9));
+    font.setPixelSize(points_to_pixels(kGothicPoints));
     return font;
 }
 
@@ -33,7 +33,7 @@ QFont title_font() {
     QFont font;
     font.setFamilies(title_families());
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(points_to_pixels(18));
+    font.setPixelSize(points_to_pixels(kTitlePoints));
     font.setBold(true);
     font.setUnderline(true);
     return font;

@@ -1,4 +1,4 @@
-#include "ui/trace_log.h"
+#include "ui/qt/trace_log.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ui/dump_box.h"
+#include "ui/qt/dump_box.h"
 
 #include <QEvent>
 #include <QFontInfo>

@@ -5,8 +5,8 @@
 
 #include "felica/reader_library.h"
 #include "felica/reader_selection.h"
-#include "ui/form1.h"
-#include "ui/trace_log.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/trace_log.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,0 +1,286 @@
+// The Win32 window from outside: virude.exe is started with a reader, found by its window
+// class, and read back with WM_GETTEXT; READ is clicked with BM_CLICK, which returns once the
+// click (synchronous on the window's thread) is over.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "card/messages.h"
+#include "felica/sim/sim_card.h"
+#include "felica/system/utf16.h"
+#include "support/click.h"
+#include "support/windows_path.h"
+
+namespace {
+
+using felica::system::utf16_from_utf8;
+using felica::system::utf8_from_utf16;
+using test_support::windows_path;
+
+const std::string kData = VIRUDE_TEST_DATA;
+
+struct FindWindow {
+    DWORD process;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK find_form1(HWND window, LPARAM lparam) {
+    auto* search = reinterpret_cast<FindWindow*>(lparam);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (process == search->process && std::wstring_view(name) == L"VirudeForm1" &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string text_of(HWND window) {
+    const auto length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return utf8_from_utf16(text);
+}
+
+std::wstring class_of(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    std::wstring lower = name;
+    for (wchar_t& c : lower) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    return lower;
+}
+
+RECT client_rect_of(HWND control, HWND parent) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// virude.exe with VIRUDE_READER set to `reader`, its window shown; closed at the end.
+class Virude {
+  public:
+    explicit Virude(const std::string& reader) {
+        SetEnvironmentVariableW(L"VIRUDE_READER", utf16_from_utf8(reader).c_str());
+        std::wstring line = L"\"" + windows_path(VIRUDE_PATH) + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        const auto start = std::chrono::steady_clock::now();
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            ADD_FAILURE() << "virude.exe did not start: " << GetLastError();
+            return;
+        }
+        FindWindow search{process_.dwProcessId};
+        while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+            EnumWindows(&find_form1, reinterpret_cast<LPARAM>(&search));
+            if (search.found != nullptr) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        window_ = search.found;
+        if (window_ == nullptr) {
+            ADD_FAILURE() << "the window did not appear";
+        }
+    }
+
+    ~Virude() {
+        if (process_.hProcess == nullptr) {
+            return;
+        }
+        if (window_ != nullptr) {
+            PostMessageW(window_, WM_CLOSE, 0, 0);
+        }
+        if (WaitForSingleObject(process_.hProcess, 10'000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "virude.exe did not end when its window was closed";
+            TerminateProcess(process_.hProcess, 1);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    HWND window() const { return window_; }
+    HWND control(int id) const { return GetDlgItem(window_, id); }
+    HWND control(const char* name) const {
+        static const std::pair<const char*, int> kIds[] = {
+            {"Label1", 1000},   {"Label2", 1001},    {"Label3", 1002},   {"Label008B", 1003},
+            {"Text008B", 1004}, {"Label108F", 1005}, {"Text108F", 1006}, {"Label10CB", 1007},
+            {"Text10CB", 1008}, {"Label090F", 1009}, {"Text090F", 1010}, {"Message", 1011},
+            {"Command", 1012}};
+        for (const auto& [known, id] : kIds) {
+            if (std::string_view(known) == name) {
+                return control(id);
+            }
+        }
+        return nullptr;
+    }
+
+    void click_read() const { SendMessageW(control("Command"), BM_CLICK, 0, 0); }
+    bool running() const {
+        DWORD code = 0;
+        return GetExitCodeProcess(process_.hProcess, &code) && code == STILL_ACTIVE;
+    }
+
+    std::map<card::OutputBox, std::string> boxes() const {
+        std::map<card::OutputBox, std::string> texts;
+        for (const card::OutputBox box : card::kOutputBoxes) {
+            texts[box] = text_of(control(std::string(card::box_name(box)).c_str()));
+        }
+        return texts;
+    }
+
+  private:
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+};
+
+std::map<card::OutputBox, std::string> empty_boxes() {
+    std::map<card::OutputBox, std::string> boxes;
+    for (const card::OutputBox box : card::kOutputBoxes) {
+        boxes[box] = "";
+    }
+    return boxes;
+}
+
+TEST(Form1Window, ControlsAtStart) {
+    const Virude virude("sim");
+    ASSERT_NE(virude.window(), nullptr);
+    EXPECT_EQ(text_of(virude.window()), "ゆるかの Virude");
+    RECT client{};
+    GetClientRect(virude.window(), &client);
+    EXPECT_EQ(client.right, 519);
+    EXPECT_EQ(client.bottom, 358);
+
+    struct Expected {
+        const char* name;
+        const wchar_t* window_class;
+        RECT rect;  // pixels at 96 dpi: the twips divided by 15
+        const char* text;
+    };
+    const Expected controls[] = {
+        {"Label1", L"static", {8, 8, 241, 33}, "ゆるかの Virude"},
+        {"Label2", L"static", {256, 16, 313, 33}, "Var 0.01α"},
+        {"Label3", L"static", {320, 16, 449, 33}, "Virude developers"},
+        {"Label008B", L"static", {8, 40, 89, 57}, "0x008Bの内容"},
+        {"Text008B", L"edit", {8, 56, 257, 81}, ""},
+        {"Label108F", L"static", {8, 88, 81, 105}, "0x108Fの内容"},
+        {"Text108F", L"edit", {8, 104, 257, 153}, ""},
+        {"Label10CB", L"static", {8, 160, 81, 177}, "0x10CBの内容"},
+        {"Text10CB", L"edit", {8, 176, 257, 209}, ""},
+        {"Label090F", L"static", {264, 40, 345, 57}, "0x090Fの内容"},
+        {"Text090F", L"edit", {264, 56, 513, 305}, ""},
+        {"Message", L"static", {8, 328, 449, 353}, ""},
+        {"Command", L"button", {456, 328, 513, 353}, "READ"},
+    };
+    for (const Expected& expected : controls) {
+        SCOPED_TRACE(expected.name);
+        const HWND control = virude.control(expected.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(class_of(control), expected.window_class);
+        EXPECT_EQ(text_of(control), expected.text);
+        const RECT rect = client_rect_of(control, virude.window());
+        EXPECT_EQ(rect.left, expected.rect.left);
+        EXPECT_EQ(rect.top, expected.rect.top);
+        EXPECT_EQ(rect.right, expected.rect.right);
+        EXPECT_EQ(rect.bottom, expected.rect.bottom);
+        if (std::wstring_view(expected.window_class) == L"edit") {
+            const auto style = GetWindowLongW(control, GWL_STYLE);
+            EXPECT_TRUE(style & ES_MULTILINE);
+            EXPECT_FALSE(style & (WS_VSCROLL | WS_HSCROLL | ES_READONLY));
+        }
+    }
+
+    // TAB goes through the four boxes and the button in the window's tab order.
+    std::vector<HWND> order;
+    HWND at = virude.control("Text008B");
+    for (int i = 0; i < 5; ++i) {
+        order.push_back(at);
+        at = GetNextDlgTabItem(virude.window(), at, FALSE);
+    }
+    EXPECT_THAT(order, testing::ElementsAre(virude.control("Text008B"), virude.control("Text090F"),
+                                            virude.control("Text10CB"), virude.control("Text108F"),
+                                            virude.control("Command")));
+}
+
+TEST(Form1Window, ReadShowsTheSimulatedCard) {
+    const Virude virude("sim");
+    ASSERT_NE(virude.window(), nullptr);
+    SetWindowTextW(virude.control("Text090F"), L"typed by the user");
+    virude.click_read();
+    const test_support::Click expected = test_support::click_on_simulated_reader(
+        std::make_shared<felica::SimulatedCard>(felica::demo_card()));
+    EXPECT_EQ(virude.boxes(), expected.boxes);
+    EXPECT_EQ(text_of(virude.control("Message")), "");
+
+    // All 20 lines of 0x090F fit in their box, and the TAB after each block number brings
+    // the digits to one column, numbers of one digit or two alike.
+    const HWND box = virude.control("Text090F");
+    EXPECT_EQ(SendMessageW(box, EM_GETLINECOUNT, 0, 0), 20);
+    RECT inside{};
+    GetClientRect(box, &inside);
+    // Where a character of the box is drawn, and where a line begins.
+    const auto position = [box](int index) { return SendMessageW(box, EM_POSFROMCHAR, index, 0); };
+    const auto x_of = [&](int index) { return static_cast<short>(LOWORD(position(index))); };
+    const auto y_of = [&](int index) { return static_cast<short>(HIWORD(position(index))); };
+    const auto line_start = [box](int line) {
+        return static_cast<int>(SendMessageW(box, EM_LINEINDEX, line, 0));
+    };
+    const int pitch = y_of(line_start(19)) - y_of(line_start(18));
+    EXPECT_LE(y_of(line_start(19)) + pitch, inside.bottom);
+    const int digits_9 = line_start(9) + 4;    // after " 9:\t"
+    const int digits_10 = line_start(10) + 5;  // after " 10:\t"
+    EXPECT_EQ(x_of(digits_9), x_of(digits_10));
+    EXPECT_GT(x_of(digits_9), x_of(digits_9 - 1));
+
+    // A second click shows the same.
+    virude.click_read();
+    EXPECT_EQ(virude.boxes(), expected.boxes);
+}
+
+TEST(Form1Window, NoCardAndReadError) {
+    {
+        const Virude virude("sim:" + kData + "/cli_card_silent.json");
+        ASSERT_NE(virude.window(), nullptr);
+        virude.click_read();
+        EXPECT_EQ(text_of(virude.control("Message")), card::kMessageNoCard);
+        EXPECT_EQ(virude.boxes(), empty_boxes());
+    }
+    {
+        const Virude virude("sim:" + kData + "/cli_card_removed.json");
+        ASSERT_NE(virude.window(), nullptr);
+        virude.click_read();
+        EXPECT_EQ(text_of(virude.control("Message")), card::kMessageReadError);
+        const auto boxes = virude.boxes();
+        EXPECT_THAT(boxes.at(card::OutputBox::Text090F), testing::StartsWith(" 0:\t090F00"));
+        EXPECT_EQ(boxes.at(card::OutputBox::Text108F), "");
+        EXPECT_EQ(boxes.at(card::OutputBox::Text10CB), "");
+    }
+}
+
+// Wine's winscard cannot reach a reader (its SCardEstablishContext is a stub): the click
+// ends as without a reader, and the window goes on.
+TEST(Form1Window, PcscWithoutAServiceIsNoReader) {
+    const Virude virude("pcsc");
+    ASSERT_NE(virude.window(), nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    virude.click_read();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(text_of(virude.control("Message")), card::kMessageNoReader);
+    EXPECT_EQ(virude.boxes(), empty_boxes());
+    EXPECT_TRUE(virude.running());
+}
+
+}  // namespace
