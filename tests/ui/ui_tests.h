@@ -7,7 +7,6 @@
 namespace ui_test {
 
 std::unique_ptr<QObject> make_form1_layout_test();
-std::unique_ptr<QObject> make_dump_box_test();
 std::unique_ptr<QObject> make_form1_read_test();
 
 }  // namespace ui_test
