@@ -1,4 +1,4 @@
-// The window as it starts (controls, places, texts, fonts, tab order, caption, size, icon),
+// The window as it starts (caption, size, icon, controls, places, texts, fonts, tab order),
 // and its output boxes showing whole dumps: every line, every digit, inside the box's frame.
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -13,11 +13,11 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include "ui/form1_controls.h"
 #include "ui/qt/dump_box.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/form1.h"
 #include "ui_test_support.h"
-#include "ui_tests.h"
 
 namespace ui_test {
 namespace {
@@ -41,59 +41,16 @@ class Form1LayoutTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void controls_have_their_kind_place_and_start_text_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QRect>("geometry");  // pixels: the designed twips divided by 15
-        QTest::addColumn<QString>("text");
-        QTest::newRow("Label1") << "label" << QRect(8, 8, 233, 25) << "ゆるかの Virude";
-        QTest::newRow("Label2") << "label" << QRect(256, 16, 57, 17) << "Var 0.01α";
-        QTest::newRow("Label3") << "label" << QRect(320, 16, 129, 17) << "Virude developers";
-        QTest::newRow("Label008B") << "label" << QRect(8, 40, 81, 17) << "0x008Bの内容";
-        QTest::newRow("Text008B") << "box" << QRect(8, 56, 249, 25) << "";
-        QTest::newRow("Label108F") << "label" << QRect(8, 88, 73, 17) << "0x108Fの内容";
-        QTest::newRow("Text108F") << "box" << QRect(8, 104, 249, 49) << "";
-        QTest::newRow("Label10CB") << "label" << QRect(8, 160, 73, 17) << "0x10CBの内容";
-        QTest::newRow("Text10CB") << "box" << QRect(8, 176, 249, 33) << "";
-        QTest::newRow("Label090F") << "label" << QRect(264, 40, 81, 17) << "0x090Fの内容";
-        QTest::newRow("Text090F") << "box" << QRect(264, 56, 249, 249) << "";
-        QTest::newRow("Message") << "label" << QRect(8, 328, 441, 25) << "";
-        QTest::newRow("Command") << "button" << QRect(456, 328, 57, 25) << "READ";
-    }
-
-    void controls_have_their_kind_place_and_start_text() {
-        QFETCH(QString, kind);
-        QFETCH(QRect, geometry);
-        QFETCH(QString, text);
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        auto* widget = form.findChild<QWidget*>(QTest::currentDataTag());
-        QVERIFY(widget != nullptr);
-        QCOMPARE(widget->parentWidget(), &form);
-        QCOMPARE(widget->geometry(), geometry);
-        if (auto* label = qobject_cast<QLabel*>(widget); kind == "label") {
-            QVERIFY(label != nullptr);
-            QCOMPARE(label->text(), text);
-        } else if (auto* edit = qobject_cast<QTextEdit*>(widget); kind == "box") {
-            QVERIFY(edit != nullptr);
-            QCOMPARE(edit->toPlainText(), text);
-            QVERIFY(!edit->isReadOnly());
-            QCOMPARE(edit->lineWrapMode(), QTextEdit::NoWrap);
-            QCOMPARE(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-            QCOMPARE(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        } else {
-            auto* button = qobject_cast<QPushButton*>(widget);
-            QVERIFY(button != nullptr);
-            QCOMPARE(button->text(), text);
-        }
-    }
-
-    void window_has_caption_fixed_client_size_and_icon() {
+    // The window: its caption, fixed client size and icon; each control of its definition
+    // drawn by Qt: its kind, place (pixels at 15 twips a pixel), start text and font (9 pt
+    // gothic, 12 pixels; the title 18 pt, bold and underlined; each Japanese with every
+    // character the window shows), and a box's editing and scrolling.
+    void window_and_controls_are_drawn_as_defined() {
         TestReader reader;
         ui::Form1 form(reader.library());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.objectName(), QStringLiteral("Form1"));
-        QCOMPARE(form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 13);
         QCOMPARE(form.windowTitle(), QStringLiteral("ゆるかの Virude"));
         QCOMPARE(form.size(), QSize(519, 358));
         form.resize(800, 600);
@@ -102,6 +59,46 @@ class Form1LayoutTest : public QObject {
         QCOMPARE(icon.size(), QSize(32, 32));
         QCOMPARE(form.windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_RGB32),
                  icon.convertToFormat(QImage::Format_RGB32));
+
+        QCOMPARE(form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 13);
+        for (const ui::Form1Control& control : ui::kForm1Controls) {
+            auto* widget = form.findChild<QWidget*>(qstring(control.name));
+            QVERIFY2(widget != nullptr, control.name.data());
+            QCOMPARE(widget->parentWidget(), &form);
+            QCOMPARE(widget->geometry(), QRect(control.left / 15, control.top / 15,
+                                               control.width / 15, control.height / 15));
+            auto* label = qobject_cast<QLabel*>(widget);
+            auto* edit = qobject_cast<QTextEdit*>(widget);
+            auto* button = qobject_cast<QPushButton*>(widget);
+            QCOMPARE(label != nullptr, control.kind == ui::ControlKind::label);
+            QCOMPARE(edit != nullptr, control.kind == ui::ControlKind::box);
+            QCOMPARE(button != nullptr, control.kind == ui::ControlKind::button);
+            QCOMPARE(label  ? label->text()
+                     : edit ? edit->toPlainText()
+                            : button->text(),
+                     qstring(control.text));
+            if (edit) {
+                QVERIFY(!edit->isReadOnly());
+                QCOMPARE(edit->lineWrapMode(), QTextEdit::NoWrap);
+                QCOMPARE(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+                QCOMPARE(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+            }
+            if (control.font != ui::ControlFont::window_default) {
+                const bool title = control.font == ui::ControlFont::title;
+                const QFontInfo info(widget->font());
+                const QString what = widget->objectName() + ": " + info.family();
+                QVERIFY2(
+                    (title ? ui::title_families() : ui::gothic_families()).contains(info.family()),
+                    qPrintable(what));
+                QCOMPARE(info.pixelSize(), title ? 24 : 12);
+                QCOMPARE(info.bold(), title);
+                QCOMPARE(info.underline(), title);
+                QVERIFY2(
+                    shows_japanese(
+                        widget, QStringLiteral("0x090Fの内容ゆるかのをパソリにおいてください。")),
+                    qPrintable(what));
+            }
+        }
     }
 
     // Focus moves with TAB through the controls that take it, in the order of their tab
@@ -121,26 +118,6 @@ class Form1LayoutTest : public QObject {
         // TAB moved the focus; it did not go into the boxes as text.
         QCOMPARE(box_text(form, "Text008B"), QString());
         QCOMPARE(box_text(form, "Text090F"), QString());
-    }
-
-    // 9 pt (12 pixels at 15 twips a pixel) Japanese gothic; the title 18 pt, bold, underlined.
-    void fonts_resolve_to_japanese_gothic_families() {
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        for (const char* name : {"Label008B", "Label108F", "Label10CB", "Label090F", "Text008B",
-                                 "Text108F", "Text10CB", "Text090F", "Message", "Label1"}) {
-            const QWidget* widget = form.findChild<QWidget*>(name);
-            const QFontInfo info(widget->font());
-            const bool title = widget->objectName() == "Label1";
-            QVERIFY2((title ? ui::title_families() : ui::gothic_families()).contains(info.family()),
-                     qPrintable(widget->objectName() + ": " + info.family()));
-            QCOMPARE(info.pixelSize(), title ? 24 : 12);
-            QCOMPARE(info.bold(), title);
-            QCOMPARE(info.underline(), title);
-            QVERIFY2(shows_japanese(
-                         widget, QStringLiteral("0x090Fの内容ゆるかのをパソリにおいてください。")),
-                     qPrintable(widget->objectName() + ": " + info.family()));
-        }
     }
 
     void dump_fits_its_box_data() {
@@ -210,11 +187,7 @@ class Form1LayoutTest : public QObject {
 };
 
 }  // namespace
-
-std::unique_ptr<QObject> make_form1_layout_test() {
-    return std::make_unique<Form1LayoutTest>();
-}
-
 }  // namespace ui_test
 
+QTEST_MAIN(ui_test::Form1LayoutTest)
 #include "form1_layout_test.moc"

@@ -15,14 +15,9 @@
 #include "ui/qt/form1.h"
 #include "ui/qt/trace_log.h"
 #include "ui_test_support.h"
-#include "ui_tests.h"
 
 namespace ui_test {
 namespace {
-
-QString text(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 void put_into_boxes(ui::Form1& form, const QString& text) {
     for (const QString& name : kBoxNames) {
@@ -55,7 +50,7 @@ class Form1ReadTest : public QObject {
 
         reader.card().faults().silent = true;
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoCard));
+        QCOMPARE(message_text(form), qstring(card::kMessageNoCard));
         QCOMPARE(box_texts(form), demo_dumps());
 
         // The card back on the reader: the next click replaces what the user typed.
@@ -73,7 +68,7 @@ class Form1ReadTest : public QObject {
 
         reader.unplug();
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoReader));
+        QCOMPARE(message_text(form), qstring(card::kMessageNoReader));
         QCOMPARE(box_texts(form), demo_dumps());
     }
 
@@ -86,7 +81,7 @@ class Form1ReadTest : public QObject {
         form.show();
         put_into_boxes(form, QStringLiteral("before"));
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageReadError));
+        QCOMPARE(message_text(form), qstring(card::kMessageReadError));
         QCOMPARE(box_texts(form), QStringList({demo_dumps()[0], "before", "before", "before"}));
     }
 
@@ -103,7 +98,7 @@ class Form1ReadTest : public QObject {
         ui::Form1 form(library);
         form.show();
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageReadError));
+        QCOMPARE(message_text(form), qstring(card::kMessageReadError));
         QCOMPARE(box_texts(form), QStringList({demo_dumps()[0], "", "", ""}));
         click_read(form);  // the fault came once: the next click reads the card
         QCOMPARE(message_text(form), QString());
@@ -119,7 +114,7 @@ class Form1ReadTest : public QObject {
         QCOMPARE(box_texts(form), demo_dumps());
         qputenv(felica::kReaderVariable, "no-such-reader");
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoReader));
+        QCOMPARE(message_text(form), qstring(card::kMessageNoReader));
         qunsetenv(felica::kReaderVariable);
     }
 
@@ -188,11 +183,7 @@ class Form1ReadTest : public QObject {
 };
 
 }  // namespace
-
-std::unique_ptr<QObject> make_form1_read_test() {
-    return std::make_unique<Form1ReadTest>();
-}
-
 }  // namespace ui_test
 
+QTEST_MAIN(ui_test::Form1ReadTest)
 #include "form1_read_test.moc"

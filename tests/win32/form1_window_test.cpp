@@ -15,6 +15,7 @@
 #include "felica/system/utf16.h"
 #include "support/click.h"
 #include "support/windows_path.h"
+#include "ui/form1_controls.h"
 
 namespace {
 
@@ -24,29 +25,12 @@ using Boxes = std::map<card::OutputBox, std::string>;
 
 const std::string kData = VIRUDE_TEST_DATA;
 
-// The controls in the order of their IDs, from 1000 on, with their window classes, places
-// (pixels at 96 dpi: the twips divided by 15) and texts at start.
-struct Control {
-    const char* name;
-    const wchar_t* window_class;
-    RECT rect;
-    const char* text;
-};
-const Control kControls[] = {
-    {"Label1", L"static", {8, 8, 241, 33}, "ゆるかの Virude"},
-    {"Label2", L"static", {256, 16, 313, 33}, "Var 0.01α"},
-    {"Label3", L"static", {320, 16, 449, 33}, "Virude developers"},
-    {"Label008B", L"static", {8, 40, 89, 57}, "0x008Bの内容"},
-    {"Text008B", L"edit", {8, 56, 257, 81}, ""},
-    {"Label108F", L"static", {8, 88, 81, 105}, "0x108Fの内容"},
-    {"Text108F", L"edit", {8, 104, 257, 153}, ""},
-    {"Label10CB", L"static", {8, 160, 81, 177}, "0x10CBの内容"},
-    {"Text10CB", L"edit", {8, 176, 257, 209}, ""},
-    {"Label090F", L"static", {264, 40, 345, 57}, "0x090Fの内容"},
-    {"Text090F", L"edit", {264, 56, 513, 305}, ""},
-    {"Message", L"static", {8, 328, 449, 353}, ""},
-    {"Command", L"button", {456, 328, 513, 353}, "READ"},
-};
+// A control's window class, as Windows names it in lower case.
+const wchar_t* window_class(ui::ControlKind kind) {
+    return kind == ui::ControlKind::label ? L"static"
+           : kind == ui::ControlKind::box ? L"edit"
+                                          : L"button";
+}
 
 std::string text_of(HWND window) {
     const auto length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
@@ -106,10 +90,11 @@ class Virude {
     }
 
     HWND window() const { return window_; }
+    // A control of the window's definition: its row there, from ID 1000 on.
     HWND control(std::string_view name) const {
-        for (int i = 0; i < static_cast<int>(std::size(kControls)); ++i) {
-            if (name == kControls[i].name) {
-                return GetDlgItem(window_, 1000 + i);
+        for (std::size_t i = 0; i < ui::kForm1Controls.size(); ++i) {
+            if (name == ui::kForm1Controls[i].name) {
+                return GetDlgItem(window_, 1000 + static_cast<int>(i));
             }
         }
         return nullptr;
@@ -159,19 +144,22 @@ TEST(Form1Window, ControlsAtStart) {
     EXPECT_EQ(client.right, 519);
     EXPECT_EQ(client.bottom, 358);
 
-    for (const Control& expected : kControls) {
+    // Each control of the window's definition: its class, start text, and place (pixels at
+    // 96 dpi: the twips divided by 15); the boxes multi-line, editable, without scroll bars.
+    for (const ui::Form1Control& expected : ui::kForm1Controls) {
         SCOPED_TRACE(expected.name);
         const HWND control = virude.control(expected.name);
         ASSERT_NE(control, nullptr);
-        EXPECT_EQ(lower_class_of(control), expected.window_class);
+        EXPECT_EQ(lower_class_of(control), window_class(expected.kind));
         EXPECT_EQ(text_of(control), expected.text);
         RECT rect{};
         GetWindowRect(control, &rect);
         MapWindowPoints(nullptr, virude.window(), reinterpret_cast<POINT*>(&rect), 2);
         EXPECT_THAT((std::array{rect.left, rect.top, rect.right, rect.bottom}),
-                    testing::ElementsAre(expected.rect.left, expected.rect.top, expected.rect.right,
-                                         expected.rect.bottom));
-        if (std::wstring_view(expected.window_class) == L"edit") {
+                    testing::ElementsAre(expected.left / 15, expected.top / 15,
+                                         (expected.left + expected.width) / 15,
+                                         (expected.top + expected.height) / 15));
+        if (expected.kind == ui::ControlKind::box) {
             const auto style = GetWindowLongW(control, GWL_STYLE);
             EXPECT_TRUE(style & ES_MULTILINE);
             EXPECT_FALSE(style & (WS_VSCROLL | WS_HSCROLL | ES_READONLY));
