@@ -29,8 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-Sandbox g_sandbox;
-
 std::string error_text(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
@@ -92,8 +90,8 @@ bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milli
     return reached;
 }
 
-}  // namespace
-
+// Enters the namespaces: unshare(CLONE_NEWNS | CLONE_NEWNET), a tmpfs on /run, loopback up,
+// PCSCLITE_CSOCK_NAME pointed at the private socket.
 Sandbox enter_sandbox() {
     Sandbox result;
     if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
@@ -112,9 +110,13 @@ Sandbox enter_sandbox() {
         setenv("PCSCLITE_CSOCK_NAME", "/run/pcscd/pcscd.comm", 1);
         result.entered = true;
     }
-    g_sandbox = result;
     return result;
 }
+
+// Entered before main, while the program still has a single thread, as unshare() requires.
+const Sandbox g_sandbox = enter_sandbox();
+
+}  // namespace
 
 const Sandbox& sandbox() {
     return g_sandbox;

@@ -17,10 +17,7 @@ struct Sandbox {
     std::string problem;  // why not entered
 };
 
-// Enters the namespaces: unshare(CLONE_NEWNS | CLONE_NEWNET), a tmpfs on /run, loopback up,
-// PCSCLITE_CSOCK_NAME pointed at the private socket. Must run while the program has a single
-// thread (first thing in main).
-Sandbox enter_sandbox();
+// The namespaces, entered as the program starts.
 const Sandbox& sandbox();
 
 class Pcscd {
