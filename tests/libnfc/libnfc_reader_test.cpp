@@ -104,55 +104,43 @@ TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
     felica::CardFaults leaves, garbled;
     leaves.removed_after = 3;
     garbled.garble = felica::Garble::wrong_block_count;
+    using enum ClickOutcome;
+    const RwError late = RwError::reader_timeout, io = RwError::io_error;
+    // clang-format off
     const FaultCase cases[] = {
         // Faults on the second read command (090F's first 15 blocks).
-        {"no ACK", faulty(Fault::no_ack), ClickOutcome::read_error, RwError::reader_timeout},
-        {"answer dropped", faulty(Fault::drop_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"answer late", faulty(Fault::late_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"bad length checksum", faulty(Fault::bad_length_checksum), ClickOutcome::read_error,
-         RwError::io_error},
-        {"bad data checksum", faulty(Fault::bad_data_checksum), ClickOutcome::read_error,
-         RwError::io_error},
-        {"error frame", faulty(Fault::error_frame), ClickOutcome::read_error, RwError::io_error},
-        {"truncated answer", faulty(Fault::truncated_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"card leaves at the third command", reader_with(demo(leaves)), ClickOutcome::read_error,
+        {"no ACK",              faulty(Fault::no_ack),              read_error, late},
+        {"answer dropped",      faulty(Fault::drop_reply),          read_error, late},
+        {"answer late",         faulty(Fault::late_reply),          read_error, late},
+        {"bad length checksum", faulty(Fault::bad_length_checksum), read_error, io},
+        {"bad data checksum",   faulty(Fault::bad_data_checksum),   read_error, io},
+        {"error frame",         faulty(Fault::error_frame),         read_error, io},
+        {"truncated answer",    faulty(Fault::truncated_reply),     read_error, late},
+        {"card leaves at the third command", reader_with(demo(leaves)), read_error,
          RwError::card_removed, put_card_back},
         // libnfc 1.8.0 asks for "more information" for ever, and abort()s on the NAD flag:
         // only the helper hangs or dies.
-        {"more information for ever", faulty(Fault::more_information), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"NAD flag in the status", faulty(Fault::nad_status), ClickOutcome::read_error,
-         RwError::io_error},
-        {"card gives garbled answers", reader_with(demo(garbled)), ClickOutcome::read_error,
+        {"more information for ever", faulty(Fault::more_information), read_error, late},
+        {"NAD flag in the status",    faulty(Fault::nad_status),       read_error, io},
+        {"card gives garbled answers", reader_with(demo(garbled)), read_error,
          RwError::wrong_block_count, put_card_back},
         // Faults while polling.
-        {"no card", reader_with(nullptr), ClickOutcome::no_card, RwError::timeout, put_card_back},
+        {"no card", reader_with(nullptr), no_card, RwError::timeout, put_card_back},
         {"polling answer dropped", faulty(Fault::drop_reply, pn532::kInListPassiveTarget, 1),
-         ClickOutcome::no_card, RwError::reader_timeout},
+         no_card, late},
         // Faults while opening.
-        {"reader silent",
-         {demo(), true, {}, {}},
-         ClickOutcome::no_reader,
-         RwError::no_reader,
+        {"reader silent", {demo(), true, {}, {}}, no_reader, RwError::no_reader,
          [](pn532::Emulator& e) { e.set_silent(false); }},
         // Each answer inside its own wait, yet the click's time runs out while opening. The
         // user clicks again once the chip is back to speed (its last late answer gone).
-        {"every answer 290 ms late",
-         {demo(), false, {}, 290ms},
-         ClickOutcome::no_reader,
-         RwError::reader_timeout,
-         [](pn532::Emulator& e) {
-             e.set_answer_delay(0ms);
-             std::this_thread::sleep_for(300ms);
-         }},
+        {"every answer 290 ms late", {demo(), false, {}, 290ms}, no_reader, late,
+         [](pn532::Emulator& e) { e.set_answer_delay(0ms); std::this_thread::sleep_for(300ms); }},
         {"no ACK to the firmware question", faulty(Fault::no_ack, pn532::kGetFirmwareVersion, 1),
-         ClickOutcome::no_reader, RwError::no_reader},
+         no_reader, RwError::no_reader},
         {"error frame for the line test", faulty(Fault::error_frame, pn532::kDiagnose, 1),
-         ClickOutcome::no_reader, RwError::no_reader},
+         no_reader, RwError::no_reader},
     };
+    // clang-format on
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
         pn532::Emulator emulator(c.setup);

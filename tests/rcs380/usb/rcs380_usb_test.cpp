@@ -88,29 +88,28 @@ struct FaultCase {
 TEST_F(Rcs380ThroughLibusb, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
     const auto put_card_back = [](UsbRcs380& reader) { reader.place_card(demo()); };
     const auto on_first_read = [](Fault fault) { return with_card({{fault, kInCommRf, 2}}); };
+    using enum ClickOutcome;
+    using enum Fault;
+    const RwError late = RwError::reader_timeout, malformed = RwError::malformed_response,
+                  io = RwError::io_error;
+    // clang-format off
     std::vector<FaultCase> cases = {
-        {"no card", UsbSetup{}, ClickOutcome::no_card, RwError::timeout, put_card_back},
-        {"command never answered", on_first_read(Fault::no_answer), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"answer crosses the abort", on_first_read(Fault::answer_after_abort),
-         ClickOutcome::read_error, RwError::reader_timeout},
-        {"no ACK", on_first_read(Fault::no_ack), ClickOutcome::read_error, RwError::reader_timeout},
-        {"bad LCS", on_first_read(Fault::bad_length_checksum), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"bad DCS", on_first_read(Fault::bad_data_checksum), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"wrong response code", on_first_read(Fault::wrong_response_code), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"status error", on_first_read(Fault::status_error), ClickOutcome::read_error,
-         RwError::io_error},
-        {"status error while polling", with_card({{Fault::status_error, kInCommRf, 1}}),
-         ClickOutcome::no_card, RwError::io_error},
-        {"bad DCS while opening", with_card({{Fault::bad_data_checksum, 0x2A, 1}}),
-         ClickOutcome::no_reader, RwError::no_reader},
-        {"kernel driver bound", with_card(), ClickOutcome::success, RwError::none},
-        {"kernel driver refuses to let go", with_card(), ClickOutcome::no_reader,
-         RwError::no_reader, [](UsbRcs380& reader) { reader.unload_kernel_driver(); }},
+        {"no card", UsbSetup{}, no_card, RwError::timeout, put_card_back},
+        {"command never answered",   on_first_read(no_answer),          read_error, late},
+        {"answer crosses the abort", on_first_read(answer_after_abort), read_error, late},
+        {"no ACK",                   on_first_read(no_ack),             read_error, late},
+        {"bad LCS",                  on_first_read(bad_length_checksum), read_error, malformed},
+        {"bad DCS",                  on_first_read(bad_data_checksum),  read_error, malformed},
+        {"wrong response code",      on_first_read(wrong_response_code), read_error, malformed},
+        {"status error",             on_first_read(status_error),       read_error, io},
+        {"status error while polling", with_card({{status_error, kInCommRf, 1}}), no_card, io},
+        {"bad DCS while opening", with_card({{bad_data_checksum, 0x2A, 1}}), no_reader,
+         RwError::no_reader},
+        {"kernel driver bound", with_card(), success, RwError::none},
+        {"kernel driver refuses to let go", with_card(), no_reader, RwError::no_reader,
+         [](UsbRcs380& reader) { reader.unload_kernel_driver(); }},
     };
+    // clang-format on
     cases[cases.size() - 2].setup.kernel_driver_bound = true;
     cases.back().setup.kernel_driver_bound = true;
     cases.back().setup.kernel_driver_refuses = true;
