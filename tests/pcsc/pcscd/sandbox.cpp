@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <winscard.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,9 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "felica/pcsc/pcsc_system.h"
 #include "tools/vpcd_card/reader_conf.h"
 
 namespace pcscd_test {
@@ -44,24 +45,16 @@ bool loopback_up() {
     return up;
 }
 
-// The number of readers pcscd lists, or nothing when it does not answer.
+// The readers pcscd lists, or nothing when it does not answer.
 std::optional<std::size_t> reader_count() {
     SCARDCONTEXT context = 0;
     if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
         return std::nullopt;
     }
-    std::size_t count = 0;
-    DWORD length = SCARD_AUTOALLOCATE;
-    char* buffer = nullptr;
-    if (SCardListReaders(context, nullptr, reinterpret_cast<char*>(&buffer), &length) ==
-        SCARD_S_SUCCESS) {
-        for (const char* name = buffer; *name; name += std::strlen(name) + 1) {
-            ++count;
-        }
-        SCardFreeMemory(context, buffer);
-    }
+    std::vector<std::string> names;
+    felica::pcsc::system::list_readers(context, names);
     SCardReleaseContext(context);
-    return count;
+    return names.size();
 }
 
 // Waits until the state pcscd reports for `reader` satisfies `wanted`.
@@ -71,20 +64,17 @@ bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milli
     if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
         return false;
     }
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
     const auto deadline = Clock::now() + limit;
+    std::vector<DWORD> states = {SCARD_STATE_UNAWARE};
     bool reached = false;
     for (auto left = limit; !reached && left.count() > 0;
          left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())) {
-        if (SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1) !=
-            SCARD_S_SUCCESS) {
+        if (felica::pcsc::system::get_status_change(
+                context, {reader}, static_cast<DWORD>(left.count()), states) != SCARD_S_SUCCESS) {
             break;
         }
-        reached = wanted(state.dwEventState);
-        // Wait for the next change of this state.
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+        reached = wanted(states[0]);
+        states[0] &= ~SCARD_STATE_CHANGED;  // then wait for the next change
     }
     SCardReleaseContext(context);
     return reached;
