@@ -23,8 +23,6 @@ using felica::Bytes;
 struct PollCall {
     Bytes system_code;
     Byte time_slot = 0;
-    std::size_t idm_size = 0;
-    std::size_t pmm_size = 0;
 };
 
 struct ReadCall {
@@ -79,8 +77,8 @@ class FakeLibrary final : public felica::Library {
     bool polling_and_get_card_information(const felica::PollingRecord& polling,
                                           Byte& number_of_cards,
                                           const felica::CardInformationRecord& card) override {
-        polls.push_back({Bytes(polling.system_code.begin(), polling.system_code.end()),
-                         polling.time_slot, card.card_idm.size(), card.card_pmm.size()});
+        polls.push_back(
+            {Bytes(polling.system_code.begin(), polling.system_code.end()), polling.time_slot});
         if (polling_result) {
             number_of_cards = 1;
             for (std::size_t i = 0; i < card.card_idm.size() && i < idm.size(); ++i) {
