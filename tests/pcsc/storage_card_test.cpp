@@ -72,9 +72,10 @@ TEST(StorageCard, ReadSelectsTheServiceOnceAndReadsEachBlock) {
     const Transfer first = dialect->exchange(channel, read_frame({0, 1, 2}), 30ms);
     const ReadParse parsed = parse_read_response(first.response, kIdm, 3);
     ASSERT_EQ(parsed.error, FrameError::none);
-    Bytes blocks(16, 0xA0);
-    blocks.resize(32, 0xA1);
-    blocks.resize(48, 0xA2);
+    Bytes blocks;
+    for (const Byte fill : {0xA0, 0xA1, 0xA2}) {
+        blocks.insert(blocks.end(), 16, fill);
+    }
     EXPECT_EQ(Bytes(parsed.block_data.begin(), parsed.block_data.end()), blocks);
     EXPECT_THAT(channel.sent, ElementsAre(ElementsAre(0xFF, 0xA4, 0x00, 0x01, 0x02, 0x0F, 0x09),
                                           ElementsAre(0xFF, 0xB0, 0x00, 0x00, 0x00),
