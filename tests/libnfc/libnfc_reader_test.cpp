@@ -32,25 +32,15 @@ std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {}) {
     return std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
 }
 
-felica::CardFaults leaves_after(int answers) {
-    felica::CardFaults faults;
-    faults.removed_after = answers;
-    return faults;
-}
-
-felica::CardFaults garbled(felica::Garble garble) {
-    felica::CardFaults faults;
-    faults.garble = garble;
-    return faults;
-}
-
+// The emulated PN532 with `card` on it; its faults fire at the command's `occurrence`.
 pn532::EmulatorSetup reader_with(std::shared_ptr<felica::SimulatedCard> card,
-                                 std::vector<FaultRule> faults = {}, bool silent = false) {
-    pn532::EmulatorSetup setup;
-    setup.card = std::move(card);
-    setup.faults = std::move(faults);
-    setup.silent = silent;
-    return setup;
+                                 std::vector<FaultRule> faults = {}) {
+    return {std::move(card), false, std::move(faults), {}};
+}
+
+pn532::EmulatorSetup faulty(Fault fault, pn532::Byte command = pn532::kInDataExchange,
+                            int occurrence = 2) {
+    return reader_with(demo(), {FaultRule{fault, command, occurrence}});
 }
 
 felica::OpenedReader open_through_helper(const std::string& connstring,
@@ -100,75 +90,57 @@ TEST(LibnfcReader, OpenFailuresSayWhy) {
     EXPECT_THAT(no_helper.reason, HasSubstr("/nonexistent/helper"));
 }
 
-// A fault, where the click stops, and how the next click is made to work.
-struct FaultCase {
-    const char* name;
-    pn532::EmulatorSetup setup;
-    ClickOutcome outcome;
-    RwError rw_error;
-    // Undoes the cause (the card put back, the reader answering again); faults that fire
-    // once need nothing.
-    std::function<void(pn532::Emulator&)> repair = {};
-};
-
-pn532::EmulatorSetup faulty(Fault fault, pn532::Byte command = pn532::kInDataExchange,
-                            int occurrence = 2) {
-    return reader_with(demo(), {FaultRule{fault, command, occurrence}});
-}
-
-pn532::EmulatorSetup every_answer_late(std::chrono::milliseconds delay) {
-    pn532::EmulatorSetup setup = reader_with(demo());
-    setup.answer_delay = delay;
-    return setup;
-}
-
 TEST(LibnfcReader, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
+    // A fault, where the click stops, and what undoes its cause for the next click (the card
+    // put back, the reader answering again); faults that fire once need nothing.
+    struct FaultCase {
+        const char* name;
+        pn532::EmulatorSetup setup;
+        ClickOutcome outcome;
+        RwError rw_error;
+        std::function<void(pn532::Emulator&)> repair = {};
+    };
     const auto put_card_back = [](pn532::Emulator& e) { e.place_card(demo()); };
+    felica::CardFaults leaves, garbled;
+    leaves.removed_after = 3;
+    garbled.garble = felica::Garble::wrong_block_count;
+    using enum ClickOutcome;
+    const RwError late = RwError::reader_timeout, io = RwError::io_error;
+    // clang-format off
     const FaultCase cases[] = {
         // Faults on the second read command (090F's first 15 blocks).
-        {"no ACK", faulty(Fault::no_ack), ClickOutcome::read_error, RwError::reader_timeout},
-        {"answer dropped", faulty(Fault::drop_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"answer late", faulty(Fault::late_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"bad length checksum", faulty(Fault::bad_length_checksum), ClickOutcome::read_error,
-         RwError::io_error},
-        {"bad data checksum", faulty(Fault::bad_data_checksum), ClickOutcome::read_error,
-         RwError::io_error},
-        {"error frame", faulty(Fault::error_frame), ClickOutcome::read_error, RwError::io_error},
-        {"truncated answer", faulty(Fault::truncated_reply), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"card leaves at the third command", reader_with(demo(leaves_after(3))),
-         ClickOutcome::read_error, RwError::card_removed, put_card_back},
+        {"no ACK",              faulty(Fault::no_ack),              read_error, late},
+        {"answer dropped",      faulty(Fault::drop_reply),          read_error, late},
+        {"answer late",         faulty(Fault::late_reply),          read_error, late},
+        {"bad length checksum", faulty(Fault::bad_length_checksum), read_error, io},
+        {"bad data checksum",   faulty(Fault::bad_data_checksum),   read_error, io},
+        {"error frame",         faulty(Fault::error_frame),         read_error, io},
+        {"truncated answer",    faulty(Fault::truncated_reply),     read_error, late},
+        {"card leaves at the third command", reader_with(demo(leaves)), read_error,
+         RwError::card_removed, put_card_back},
         // libnfc 1.8.0 asks for "more information" for ever, and abort()s on the NAD flag:
         // only the helper hangs or dies.
-        {"more information for ever", faulty(Fault::more_information), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"NAD flag in the status", faulty(Fault::nad_status), ClickOutcome::read_error,
-         RwError::io_error},
-        {"card gives garbled answers",
-         reader_with(demo(garbled(felica::Garble::wrong_block_count))), ClickOutcome::read_error,
+        {"more information for ever", faulty(Fault::more_information), read_error, late},
+        {"NAD flag in the status",    faulty(Fault::nad_status),       read_error, io},
+        {"card gives garbled answers", reader_with(demo(garbled)), read_error,
          RwError::wrong_block_count, put_card_back},
         // Faults while polling.
-        {"no card", reader_with(nullptr), ClickOutcome::no_card, RwError::timeout, put_card_back},
+        {"no card", reader_with(nullptr), no_card, RwError::timeout, put_card_back},
         {"polling answer dropped", faulty(Fault::drop_reply, pn532::kInListPassiveTarget, 1),
-         ClickOutcome::no_card, RwError::reader_timeout},
+         no_card, late},
         // Faults while opening.
-        {"reader silent", reader_with(demo(), {}, true), ClickOutcome::no_reader,
-         RwError::no_reader, [](pn532::Emulator& e) { e.set_silent(false); }},
+        {"reader silent", {demo(), true, {}, {}}, no_reader, RwError::no_reader,
+         [](pn532::Emulator& e) { e.set_silent(false); }},
         // Each answer inside its own wait, yet the click's time runs out while opening. The
         // user clicks again once the chip is back to speed (its last late answer gone).
-        {"every answer 290 ms late", every_answer_late(290ms), ClickOutcome::no_reader,
-         RwError::reader_timeout,
-         [](pn532::Emulator& e) {
-             e.set_answer_delay(0ms);
-             std::this_thread::sleep_for(300ms);
-         }},
+        {"every answer 290 ms late", {demo(), false, {}, 290ms}, no_reader, late,
+         [](pn532::Emulator& e) { e.set_answer_delay(0ms); std::this_thread::sleep_for(300ms); }},
         {"no ACK to the firmware question", faulty(Fault::no_ack, pn532::kGetFirmwareVersion, 1),
-         ClickOutcome::no_reader, RwError::no_reader},
+         no_reader, RwError::no_reader},
         {"error frame for the line test", faulty(Fault::error_frame, pn532::kDiagnose, 1),
-         ClickOutcome::no_reader, RwError::no_reader},
+         no_reader, RwError::no_reader},
     };
+    // clang-format on
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
         pn532::Emulator emulator(c.setup);

@@ -48,15 +48,13 @@ TEST(Rcs380Backend, ClickSendsTheTracedSetUpAndReadsAsTheSimulatedReader) {
     EXPECT_EQ(sent[0], kAckFrame);  // reset
     EXPECT_EQ(sent[1], hex("0000FFFFFF0300FDD62A01FF00"));
     EXPECT_EQ(sent[2], hex("0000FFFFFF0200FED6200A00"));
-    EXPECT_EQ(sent[3], hex("0000FFFFFF0300FDD6060024"
-                           "00"));
+    EXPECT_EQ(sent[3], hex("0000FFFFFF0300FDD606002400"));
     EXPECT_EQ(sent[4], hex("0000FFFFFF0600FAD60001010F011800"));
     EXPECT_EQ(sent[5], hex("0000FFFFFF2800D8D60200180101020103000400050006000708080009000A00"
                            "0B000C000E040F0010001100120013064B00"));
     // One polling and five reads (1 + 15 + 5 + 3 + 2 blocks), then the field off and an ACK.
     EXPECT_EQ(model.count(0x04), 6);
-    EXPECT_EQ(sent[sent.size() - 2], hex("0000FFFFFF0300FDD6060024"
-                                         "00"));
+    EXPECT_EQ(sent[sent.size() - 2], sent[3]);
     EXPECT_EQ(sent.back(), kAckFrame);
     EXPECT_FALSE(model.field_on());
 }
@@ -76,9 +74,7 @@ TEST(Rcs380Backend, InCommRfCarriesTheTimeoutInTenthsOfAMillisecond) {
     EXPECT_EQ(model.host_transfers().back(), hex("0000FFFFFF0A00F6D6046E000600802B01000600"));
     EXPECT_EQ(polled.data.size(), 20u);  // LEN 01 IDm PMm system code
 
-    const ChipResult read = chip.in_comm_rf(hex("100601234567"
-                                                "89ABCDEF018B00018000"),
-                                            101ms);
+    const ChipResult read = chip.in_comm_rf(hex("10060123456789ABCDEF018B00018000"), 101ms);
     ASSERT_TRUE(read.ok()) << read.detail;
     EXPECT_EQ(model.host_transfers().back(),
               hex("0000FFFFFF1400ECD604F20310060123456789ABCDEF018B000180004E00"));

@@ -1,4 +1,6 @@
-// The window as it starts: controls, places, texts, fonts, tab order, caption, size, icon.
+// The window as it starts (caption, size, icon, controls, places, texts, fonts, tab order),
+// and its output boxes showing whole dumps: every line, every digit, inside the box's frame.
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -6,13 +8,16 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
-#include <QTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
 
+#include "ui/form1_controls.h"
+#include "ui/qt/dump_box.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/form1.h"
 #include "ui_test_support.h"
-#include "ui_tests.h"
 
 namespace ui_test {
 namespace {
@@ -36,97 +41,64 @@ class Form1LayoutTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void controls_have_their_kind_place_and_start_text_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<QString>("text");
-        // Pixels: the designed twips divided by 15.
-        QTest::newRow("Label1") << "Label1"
-                                << "label" << QRect(8, 8, 233, 25)
-                                << QStringLiteral("ゆるかの Virude");
-        QTest::newRow("Label2") << "Label2"
-                                << "label" << QRect(256, 16, 57, 17) << QStringLiteral("Var 0.01α");
-        QTest::newRow("Label3") << "Label3"
-                                << "label" << QRect(320, 16, 129, 17)
-                                << QStringLiteral("Virude developers");
-        QTest::newRow("Label008B")
-            << "Label008B"
-            << "label" << QRect(8, 40, 81, 17) << QStringLiteral("0x008Bの内容");
-        QTest::newRow("Text008B") << "Text008B"
-                                  << "box" << QRect(8, 56, 249, 25) << QString();
-        QTest::newRow("Label108F")
-            << "Label108F"
-            << "label" << QRect(8, 88, 73, 17) << QStringLiteral("0x108Fの内容");
-        QTest::newRow("Text108F") << "Text108F"
-                                  << "box" << QRect(8, 104, 249, 49) << QString();
-        QTest::newRow("Label10CB")
-            << "Label10CB"
-            << "label" << QRect(8, 160, 73, 17) << QStringLiteral("0x10CBの内容");
-        QTest::newRow("Text10CB") << "Text10CB"
-                                  << "box" << QRect(8, 176, 249, 33) << QString();
-        QTest::newRow("Label090F")
-            << "Label090F"
-            << "label" << QRect(264, 40, 81, 17) << QStringLiteral("0x090Fの内容");
-        QTest::newRow("Text090F") << "Text090F"
-                                  << "box" << QRect(264, 56, 249, 249) << QString();
-        QTest::newRow("Message") << "Message"
-                                 << "label" << QRect(8, 328, 441, 25) << QString();
-        QTest::newRow("Command") << "Command"
-                                 << "button" << QRect(456, 328, 57, 25) << QStringLiteral("READ");
-    }
-
-    void controls_have_their_kind_place_and_start_text() {
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        QFETCH(QRect, geometry);
-        QFETCH(QString, text);
-        TestReader reader;
-        ui::Form1 form(reader.library());
-
-        auto* widget = form.findChild<QWidget*>(name);
-        QVERIFY2(widget != nullptr, qPrintable(name));
-        QCOMPARE(widget->parentWidget(), &form);
-        QCOMPARE(widget->geometry(), geometry);
-        if (kind == "label") {
-            auto* label = qobject_cast<QLabel*>(widget);
-            QVERIFY(label != nullptr);
-            QCOMPARE(label->text(), text);
-        } else if (kind == "box") {
-            auto* edit = qobject_cast<QTextEdit*>(widget);
-            QVERIFY(edit != nullptr);
-            QCOMPARE(edit->toPlainText(), text);
-            QVERIFY(!edit->isReadOnly());
-            QCOMPARE(edit->lineWrapMode(), QTextEdit::NoWrap);
-            QCOMPARE(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-            QCOMPARE(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        } else {
-            auto* button = qobject_cast<QPushButton*>(widget);
-            QVERIFY(button != nullptr);
-            QCOMPARE(button->text(), text);
-        }
-    }
-
-    void window_has_caption_fixed_client_size_and_icon() {
+    // The window: its caption, fixed client size and icon; each control of its definition
+    // drawn by Qt: its kind, place (pixels at 15 twips a pixel), start text and font (9 pt
+    // gothic, 12 pixels; the title 18 pt, bold and underlined; each Japanese with every
+    // character the window shows), and a box's editing and scrolling.
+    void window_and_controls_are_drawn_as_defined() {
         TestReader reader;
         ui::Form1 form(reader.library());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.objectName(), QStringLiteral("Form1"));
-        QCOMPARE(form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 13);
         QCOMPARE(form.windowTitle(), QStringLiteral("ゆるかの Virude"));
         QCOMPARE(form.size(), QSize(519, 358));
-        QCOMPARE(form.minimumSize(), QSize(519, 358));
-        QCOMPARE(form.maximumSize(), QSize(519, 358));
         form.resize(800, 600);
         QCOMPARE(form.size(), QSize(519, 358));
-
         const QImage icon(QStringLiteral(":/virude/virude.png"));
         QCOMPARE(icon.size(), QSize(32, 32));
-        QVERIFY(!icon.hasAlphaChannel());
-        QVERIFY(icon.depth() >= 24);
         QCOMPARE(form.windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_RGB32),
                  icon.convertToFormat(QImage::Format_RGB32));
+
+        QCOMPARE(form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 13);
+        for (const ui::Form1Control& control : ui::kForm1Controls) {
+            auto* widget = form.findChild<QWidget*>(qstring(control.name));
+            QVERIFY2(widget != nullptr, control.name.data());
+            QCOMPARE(widget->parentWidget(), &form);
+            QCOMPARE(widget->geometry(), QRect(control.left / 15, control.top / 15,
+                                               control.width / 15, control.height / 15));
+            auto* label = qobject_cast<QLabel*>(widget);
+            auto* edit = qobject_cast<QTextEdit*>(widget);
+            auto* button = qobject_cast<QPushButton*>(widget);
+            QCOMPARE(label != nullptr, control.kind == ui::ControlKind::label);
+            QCOMPARE(edit != nullptr, control.kind == ui::ControlKind::box);
+            QCOMPARE(button != nullptr, control.kind == ui::ControlKind::button);
+            QCOMPARE(label  ? label->text()
+                     : edit ? edit->toPlainText()
+                            : button->text(),
+                     qstring(control.text));
+            if (edit) {
+                QVERIFY(!edit->isReadOnly());
+                QCOMPARE(edit->lineWrapMode(), QTextEdit::NoWrap);
+                QCOMPARE(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+                QCOMPARE(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+            }
+            if (control.font != ui::ControlFont::window_default) {
+                const bool title = control.font == ui::ControlFont::title;
+                const QFontInfo info(widget->font());
+                const QString what = widget->objectName() + ": " + info.family();
+                QVERIFY2(
+                    (title ? ui::title_families() : ui::gothic_families()).contains(info.family()),
+                    qPrintable(what));
+                QCOMPARE(info.pixelSize(), title ? 24 : 12);
+                QCOMPARE(info.bold(), title);
+                QCOMPARE(info.underline(), title);
+                QVERIFY2(
+                    shows_japanese(
+                        widget, QStringLiteral("0x090Fの内容ゆるかのをパソリにおいてください。")),
+                    qPrintable(what));
+            }
+        }
     }
 
     // Focus moves with TAB through the controls that take it, in the order of their tab
@@ -137,59 +109,85 @@ class Form1LayoutTest : public QObject {
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-
-        const QStringList expected = {"Text090F", "Text10CB", "Text108F", "Command", "Text008B"};
         box(form, "Text008B")->setFocus();
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Text008B"));
-        for (const QString& next : expected) {
+        for (const char* next : {"Text090F", "Text10CB", "Text108F", "Command", "Text008B"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
         }
         // TAB moved the focus; it did not go into the boxes as text.
         QCOMPARE(box_text(form, "Text008B"), QString());
         QCOMPARE(box_text(form, "Text090F"), QString());
     }
 
-    void fonts_resolve_to_japanese_gothic_families_data() {
-        QTest::addColumn<QString>("name");
-        for (const char* name : {"Label008B", "Label108F", "Label10CB", "Label090F", "Text008B",
-                                 "Text108F", "Text10CB", "Text090F", "Message"}) {
-            QTest::newRow(name) << QString::fromLatin1(name);
+    void dump_fits_its_box_data() {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("first");
+        // The plan's line counts; the single line is numbered 19, the widest number.
+        QTest::newRow("Text008B") << 1 << 19;
+        QTest::newRow("Text108F") << 3 << 0;
+        QTest::newRow("Text10CB") << 2 << 0;
+        QTest::newRow("Text090F") << 20 << 0;
+    }
+
+    // Lays a CR LF dump out in the window's own box: each line starts its digits at the
+    // Windows tab stop (8 average character widths, not Qt's 80 pixels), and no line, nor
+    // any character of one, falls outside the visible area.
+    void dump_fits_its_box() {
+        QFETCH(int, lines);
+        QFETCH(int, first);
+        TestReader reader;
+        ui::Form1 form(reader.library());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* edit = qobject_cast<ui::DumpBox*>(box(form, QTest::currentDataTag()));
+        QVERIFY(edit != nullptr);
+        QStringList dump;
+        for (int i = first; i < first + lines; ++i) {
+            dump << QStringLiteral(" %1:\t0123456789ABCDEFFEDCBA9876543210").arg(i);
         }
+        edit->set_dump_text(dump.join(QStringLiteral("\r\n")));
+        QCoreApplication::processEvents();
+
+        QTextDocument* document = edit->document();
+        QCOMPARE(document->blockCount(), lines);
+        QVERIFY(!edit->toPlainText().contains(QLatin1Char('\r')));
+        const qreal tab_stop = 8 * QFontMetrics(edit->font()).averageCharWidth();
+        const QRectF visible = edit->viewport()->rect();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            QCOMPARE(block.layout()->lineCount(), 1);  // no wrapping
+            const QTextLine line = block.layout()->lineAt(0);
+            QCOMPARE(line.cursorToX(static_cast<int>(block.text().indexOf('\t')) + 1), tab_stop);
+            const QPointF at = document->documentLayout()->blockBoundingRect(block).topLeft();
+            const QRectF ink(at.x() + line.x(), at.y() + line.y(), line.naturalTextWidth(),
+                             edit->line_pitch());
+            QVERIFY2(
+                visible.contains(ink),
+                qPrintable(QStringLiteral("line %1 outside the box").arg(block.blockNumber())));
+        }
+        // Nothing is left to scroll to either way.
+        QCOMPARE(edit->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(edit->verticalScrollBar()->maximum(), 0);
     }
 
-    void fonts_resolve_to_japanese_gothic_families() {
-        QFETCH(QString, name);
+    // Lines the user adds keep the box's line pitch.
+    void typed_lines_keep_the_line_pitch() {
         TestReader reader;
         ui::Form1 form(reader.library());
-        const QWidget* widget = form.findChild<QWidget*>(name);
-        const QFontInfo info(widget->font());
-        QVERIFY2(ui::gothic_families().contains(info.family()), qPrintable(info.family()));
-        QCOMPARE(info.pixelSize(), 12);  // 9 pt at 15 twips a pixel
-        QVERIFY2(shows_japanese(widget,
-                                QStringLiteral("0x090Fの内容ゆるかのをパソリにおいてください。")),
-                 qPrintable(info.family()));
-    }
-
-    void title_font_is_a_large_bold_underlined_japanese_gothic() {
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        const auto* title = form.findChild<QLabel*>(QStringLiteral("Label1"));
-        const QFontInfo info(title->font());
-        QVERIFY2(ui::title_families().contains(info.family()), qPrintable(info.family()));
-        QCOMPARE(info.pixelSize(), 24);  // 18 pt
-        QVERIFY(info.bold());
-        QVERIFY(info.underline());
-        QVERIFY2(shows_japanese(title, title->text()), qPrintable(info.family()));
+        auto* edit = qobject_cast<ui::DumpBox*>(box(form, "Text10CB"));
+        edit->set_dump_text(QStringLiteral(" 0:\t00"));
+        edit->moveCursor(QTextCursor::End);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClicks(edit, QStringLiteral("typed"));
+        const QTextBlockFormat typed = edit->document()->lastBlock().blockFormat();
+        QCOMPARE(edit->document()->blockCount(), 2);
+        QCOMPARE(typed.lineHeightType(), int(QTextBlockFormat::FixedHeight));
+        QCOMPARE(typed.lineHeight(), qreal(edit->line_pitch()));
     }
 };
 
 }  // namespace
-
-std::unique_ptr<QObject> make_form1_layout_test() {
-    return std::make_unique<Form1LayoutTest>();
-}
-
 }  // namespace ui_test
 
+QTEST_MAIN(ui_test::Form1LayoutTest)
 #include "form1_layout_test.moc"

@@ -15,14 +15,9 @@
 #include "ui/qt/form1.h"
 #include "ui/qt/trace_log.h"
 #include "ui_test_support.h"
-#include "ui_tests.h"
 
 namespace ui_test {
 namespace {
-
-QString text(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 void put_into_boxes(ui::Form1& form, const QString& text) {
     for (const QString& name : kBoxNames) {
@@ -41,7 +36,10 @@ class Form1ReadTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void click_fills_the_four_boxes_and_clears_the_message() {
+    // A click fills the four boxes and clears the message; the text typed into a box is
+    // replaced by the next read; a click that finds no card or no reader says so and keeps
+    // the boxes as they were.
+    void clicks_fill_the_boxes_or_say_what_is_missing() {
         TestReader reader;
         ui::Form1 form(reader.library());
         form.show();
@@ -49,13 +47,14 @@ class Form1ReadTest : public QObject {
         click_read(form);
         QCOMPARE(box_texts(form), demo_dumps());
         QCOMPARE(message_text(form), QString());
-    }
 
-    void next_read_replaces_typed_text() {
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        form.show();
+        reader.card().faults().silent = true;
         click_read(form);
+        QCOMPARE(message_text(form), qstring(card::kMessageNoCard));
+        QCOMPARE(box_texts(form), demo_dumps());
+
+        // The card back on the reader: the next click replaces what the user typed.
+        reader.card().faults().silent = false;
         for (const QString& name : kBoxNames) {
             QTextEdit* edit = box(form, name);
             edit->moveCursor(QTextCursor::End);
@@ -64,24 +63,12 @@ class Form1ReadTest : public QObject {
             QVERIFY(edit->toPlainText().endsWith(QStringLiteral("\nmemo")));
         }
         click_read(form);
-        QCOMPARE(box_texts(form), demo_dumps());
-    }
-
-    void no_card_asks_for_the_card_and_keeps_the_boxes() {
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        form.show();
-        click_read(form);
-        reader.card().faults().silent = true;
-        click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoCard));
-        QCOMPARE(box_texts(form), demo_dumps());
-
-        // The card back on the reader: read again, message cleared.
-        reader.card().faults().silent = false;
-        put_into_boxes(form, QStringLiteral("old"));
-        click_read(form);
         QCOMPARE(message_text(form), QString());
+        QCOMPARE(box_texts(form), demo_dumps());
+
+        reader.unplug();
+        click_read(form);
+        QCOMPARE(message_text(form), qstring(card::kMessageNoReader));
         QCOMPARE(box_texts(form), demo_dumps());
     }
 
@@ -94,22 +81,10 @@ class Form1ReadTest : public QObject {
         form.show();
         put_into_boxes(form, QStringLiteral("before"));
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageReadError));
+        QCOMPARE(message_text(form), qstring(card::kMessageReadError));
         QCOMPARE(box_texts(form), QStringList({demo_dumps()[0], "before", "before", "before"}));
     }
 
-    void no_reader_asks_to_connect_it_and_keeps_the_boxes() {
-        TestReader reader;
-        ui::Form1 form(reader.library());
-        form.show();
-        click_read(form);
-        reader.unplug();
-        click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoReader));
-        QCOMPARE(box_texts(form), demo_dumps());
-    }
-
-    // As the program sets itself up: VIRUDE_READER=sim is the built-in demo card.
     // libnfc abort()s on this reader's answer to the second read, in its helper process.
     void reader_that_makes_libnfc_abort_leaves_the_window_alive() {
         pn532::EmulatorSetup setup;
@@ -123,13 +98,14 @@ class Form1ReadTest : public QObject {
         ui::Form1 form(library);
         form.show();
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageReadError));
+        QCOMPARE(message_text(form), qstring(card::kMessageReadError));
         QCOMPARE(box_texts(form), QStringList({demo_dumps()[0], "", "", ""}));
         click_read(form);  // the fault came once: the next click reads the card
         QCOMPARE(message_text(form), QString());
         QCOMPARE(box_texts(form), demo_dumps());
     }
 
+    // As the program sets itself up: VIRUDE_READER=sim is the built-in demo card.
     void reader_from_environment_reads_the_demo_card() {
         qputenv(felica::kReaderVariable, "sim");
         felica::ReaderLibrary library(felica::reader_opener_from_environment());
@@ -138,7 +114,7 @@ class Form1ReadTest : public QObject {
         QCOMPARE(box_texts(form), demo_dumps());
         qputenv(felica::kReaderVariable, "no-such-reader");
         click_read(form);
-        QCOMPARE(message_text(form), text(card::kMessageNoReader));
+        QCOMPARE(message_text(form), qstring(card::kMessageNoReader));
         qunsetenv(felica::kReaderVariable);
     }
 
@@ -207,11 +183,7 @@ class Form1ReadTest : public QObject {
 };
 
 }  // namespace
-
-std::unique_ptr<QObject> make_form1_read_test() {
-    return std::make_unique<Form1ReadTest>();
-}
-
 }  // namespace ui_test
 
+QTEST_MAIN(ui_test::Form1ReadTest)
 #include "form1_read_test.moc"

@@ -17,6 +17,8 @@ TestReader::TestReader(felica::CardImage image, felica::CardFaults faults)
           return {std::make_unique<felica::SimReader>(card_), felica::RwError::none, ""};
       }) {}
 
+namespace {
+
 QString expected_dump(const felica::CardImage& image, std::uint16_t service_code, int blocks) {
     const auto& service = image.services.at(service_code);
     QStringList lines;
@@ -30,10 +32,16 @@ QString expected_dump(const felica::CardImage& image, std::uint16_t service_code
     return lines.join(QLatin1Char('\n'));
 }
 
+}  // namespace
+
 QStringList demo_dumps() {
     const felica::CardImage card = felica::demo_card();
     return {expected_dump(card, 0x008B, 1), expected_dump(card, 0x090F, 20),
             expected_dump(card, 0x108F, 3), expected_dump(card, 0x10CB, 2)};
+}
+
+QString qstring(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 QTextEdit* box(const ui::Form1& form, const QString& name) {

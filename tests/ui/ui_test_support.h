@@ -5,8 +5,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTextEdit>
-#include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "felica/reader_library.h"
 #include "felica/sim/sim_card.h"
@@ -32,13 +32,12 @@ class TestReader {
     felica::ReaderLibrary library_;
 };
 
-// The dump of blocks 0 … blocks − 1 of a service as a box shows it: " N:", TAB and 32
-// upper-case hex digits per line, lines separated by '\n'.
-QString expected_dump(const felica::CardImage& image, std::uint16_t service_code, int blocks);
-
-// The four boxes in the order of the service plan, and their dumps of the demo card.
+// The four boxes in the order of the service plan, and their dumps of the demo card as a box
+// shows them: " N:", TAB and 32 upper-case hex digits per line, lines separated by '\n'.
 inline const QStringList kBoxNames = {"Text008B", "Text090F", "Text108F", "Text10CB"};
 QStringList demo_dumps();
+
+QString qstring(std::string_view utf8);
 
 QTextEdit* box(const ui::Form1& form, const QString& name);
 QString box_text(const ui::Form1& form, const QString& name);

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -16,32 +15,21 @@
 #include "felica/system/utf16.h"
 #include "support/click.h"
 #include "support/windows_path.h"
+#include "ui/form1_controls.h"
 
 namespace {
 
 using felica::system::utf16_from_utf8;
 using felica::system::utf8_from_utf16;
-using test_support::windows_path;
+using Boxes = std::map<card::OutputBox, std::string>;
 
 const std::string kData = VIRUDE_TEST_DATA;
 
-struct FindWindow {
-    DWORD process;
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK find_form1(HWND window, LPARAM lparam) {
-    auto* search = reinterpret_cast<FindWindow*>(lparam);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (process == search->process && std::wstring_view(name) == L"VirudeForm1" &&
-        IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+// A control's window class, as Windows names it in lower case.
+const wchar_t* window_class(ui::ControlKind kind) {
+    return kind == ui::ControlKind::label ? L"static"
+           : kind == ui::ControlKind::box ? L"edit"
+                                          : L"button";
 }
 
 std::string text_of(HWND window) {
@@ -52,7 +40,7 @@ std::string text_of(HWND window) {
     return utf8_from_utf16(text);
 }
 
-std::wstring class_of(HWND window) {
+std::wstring lower_class_of(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     std::wstring lower = name;
@@ -62,19 +50,12 @@ std::wstring class_of(HWND window) {
     return lower;
 }
 
-RECT client_rect_of(HWND control, HWND parent) {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 // virude.exe with VIRUDE_READER set to `reader`, its window shown; closed at the end.
 class Virude {
   public:
     explicit Virude(const std::string& reader) {
         SetEnvironmentVariableW(L"VIRUDE_READER", utf16_from_utf8(reader).c_str());
-        std::wstring line = L"\"" + windows_path(VIRUDE_PATH) + L"\"";
+        std::wstring line = L"\"" + test_support::windows_path(VIRUDE_PATH) + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         const auto start = std::chrono::steady_clock::now();
@@ -83,15 +64,11 @@ class Virude {
             ADD_FAILURE() << "virude.exe did not start: " << GetLastError();
             return;
         }
-        FindWindow search{process_.dwProcessId};
-        while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-            EnumWindows(&find_form1, reinterpret_cast<LPARAM>(&search));
-            if (search.found != nullptr) {
-                break;
-            }
+        while (window_ == nullptr &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EnumWindows(&find_form1, reinterpret_cast<LPARAM>(this));
         }
-        window_ = search.found;
         if (window_ == nullptr) {
             ADD_FAILURE() << "the window did not appear";
         }
@@ -113,47 +90,50 @@ class Virude {
     }
 
     HWND window() const { return window_; }
-    HWND control(int id) const { return GetDlgItem(window_, id); }
-    HWND control(const char* name) const {
-        static const std::pair<const char*, int> kIds[] = {
-            {"Label1", 1000},   {"Label2", 1001},    {"Label3", 1002},   {"Label008B", 1003},
-            {"Text008B", 1004}, {"Label108F", 1005}, {"Text108F", 1006}, {"Label10CB", 1007},
-            {"Text10CB", 1008}, {"Label090F", 1009}, {"Text090F", 1010}, {"Message", 1011},
-            {"Command", 1012}};
-        for (const auto& [known, id] : kIds) {
-            if (std::string_view(known) == name) {
-                return control(id);
+    // A control of the window's definition: its row there, from ID 1000 on.
+    HWND control(std::string_view name) const {
+        for (std::size_t i = 0; i < ui::kForm1Controls.size(); ++i) {
+            if (name == ui::kForm1Controls[i].name) {
+                return GetDlgItem(window_, 1000 + static_cast<int>(i));
             }
         }
         return nullptr;
     }
-
+    std::string text(std::string_view name) const { return text_of(control(name)); }
     void click_read() const { SendMessageW(control("Command"), BM_CLICK, 0, 0); }
     bool running() const {
         DWORD code = 0;
         return GetExitCodeProcess(process_.hProcess, &code) && code == STILL_ACTIVE;
     }
-
-    std::map<card::OutputBox, std::string> boxes() const {
-        std::map<card::OutputBox, std::string> texts;
+    Boxes boxes() const {
+        Boxes texts;
         for (const card::OutputBox box : card::kOutputBoxes) {
-            texts[box] = text_of(control(std::string(card::box_name(box)).c_str()));
+            texts[box] = text(card::box_name(box));
         }
         return texts;
     }
 
   private:
+    static BOOL CALLBACK find_form1(HWND window, LPARAM self) {
+        auto* virude = reinterpret_cast<Virude*>(self);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != virude->process_.dwProcessId || lower_class_of(window) != L"virudeform1" ||
+            !IsWindowVisible(window)) {
+            return TRUE;
+        }
+        virude->window_ = window;
+        return FALSE;
+    }
+
     PROCESS_INFORMATION process_{};
     HWND window_ = nullptr;
 };
 
-std::map<card::OutputBox, std::string> empty_boxes() {
-    std::map<card::OutputBox, std::string> boxes;
-    for (const card::OutputBox box : card::kOutputBoxes) {
-        boxes[box] = "";
-    }
-    return boxes;
-}
+const Boxes kEmptyBoxes = {{card::OutputBox::Text008B, ""},
+                           {card::OutputBox::Text090F, ""},
+                           {card::OutputBox::Text108F, ""},
+                           {card::OutputBox::Text10CB, ""}};
 
 TEST(Form1Window, ControlsAtStart) {
     const Virude virude("sim");
@@ -164,39 +144,22 @@ TEST(Form1Window, ControlsAtStart) {
     EXPECT_EQ(client.right, 519);
     EXPECT_EQ(client.bottom, 358);
 
-    struct Expected {
-        const char* name;
-        const wchar_t* window_class;
-        RECT rect;  // pixels at 96 dpi: the twips divided by 15
-        const char* text;
-    };
-    const Expected controls[] = {
-        {"Label1", L"static", {8, 8, 241, 33}, "ゆるかの Virude"},
-        {"Label2", L"static", {256, 16, 313, 33}, "Var 0.01α"},
-        {"Label3", L"static", {320, 16, 449, 33}, "Virude developers"},
-        {"Label008B", L"static", {8, 40, 89, 57}, "0x008Bの内容"},
-        {"Text008B", L"edit", {8, 56, 257, 81}, ""},
-        {"Label108F", L"static", {8, 88, 81, 105}, "0x108Fの内容"},
-        {"Text108F", L"edit", {8, 104, 257, 153}, ""},
-        {"Label10CB", L"static", {8, 160, 81, 177}, "0x10CBの内容"},
-        {"Text10CB", L"edit", {8, 176, 257, 209}, ""},
-        {"Label090F", L"static", {264, 40, 345, 57}, "0x090Fの内容"},
-        {"Text090F", L"edit", {264, 56, 513, 305}, ""},
-        {"Message", L"static", {8, 328, 449, 353}, ""},
-        {"Command", L"button", {456, 328, 513, 353}, "READ"},
-    };
-    for (const Expected& expected : controls) {
+    // Each control of the window's definition: its class, start text, and place (pixels at
+    // 96 dpi: the twips divided by 15); the boxes multi-line, editable, without scroll bars.
+    for (const ui::Form1Control& expected : ui::kForm1Controls) {
         SCOPED_TRACE(expected.name);
         const HWND control = virude.control(expected.name);
         ASSERT_NE(control, nullptr);
-        EXPECT_EQ(class_of(control), expected.window_class);
+        EXPECT_EQ(lower_class_of(control), window_class(expected.kind));
         EXPECT_EQ(text_of(control), expected.text);
-        const RECT rect = client_rect_of(control, virude.window());
-        EXPECT_EQ(rect.left, expected.rect.left);
-        EXPECT_EQ(rect.top, expected.rect.top);
-        EXPECT_EQ(rect.right, expected.rect.right);
-        EXPECT_EQ(rect.bottom, expected.rect.bottom);
-        if (std::wstring_view(expected.window_class) == L"edit") {
+        RECT rect{};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, virude.window(), reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_THAT((std::array{rect.left, rect.top, rect.right, rect.bottom}),
+                    testing::ElementsAre(expected.left / 15, expected.top / 15,
+                                         (expected.left + expected.width) / 15,
+                                         (expected.top + expected.height) / 15));
+        if (expected.kind == ui::ControlKind::box) {
             const auto style = GetWindowLongW(control, GWL_STYLE);
             EXPECT_TRUE(style & ES_MULTILINE);
             EXPECT_FALSE(style & (WS_VSCROLL | WS_HSCROLL | ES_READONLY));
@@ -204,11 +167,9 @@ TEST(Form1Window, ControlsAtStart) {
     }
 
     // TAB goes through the four boxes and the button in the window's tab order.
-    std::vector<HWND> order;
-    HWND at = virude.control("Text008B");
-    for (int i = 0; i < 5; ++i) {
-        order.push_back(at);
-        at = GetNextDlgTabItem(virude.window(), at, FALSE);
+    std::vector<HWND> order = {virude.control("Text008B")};
+    for (int i = 0; i < 4; ++i) {
+        order.push_back(GetNextDlgTabItem(virude.window(), order.back(), FALSE));
     }
     EXPECT_THAT(order, testing::ElementsAre(virude.control("Text008B"), virude.control("Text090F"),
                                             virude.control("Text10CB"), virude.control("Text108F"),
@@ -223,7 +184,7 @@ TEST(Form1Window, ReadShowsTheSimulatedCard) {
     const test_support::Click expected = test_support::click_on_simulated_reader(
         std::make_shared<felica::SimulatedCard>(felica::demo_card()));
     EXPECT_EQ(virude.boxes(), expected.boxes);
-    EXPECT_EQ(text_of(virude.control("Message")), "");
+    EXPECT_EQ(virude.text("Message"), "");
 
     // All 20 lines of 0x090F fit in their box, and the TAB after each block number brings
     // the digits to one column, numbers of one digit or two alike.
@@ -250,37 +211,28 @@ TEST(Form1Window, ReadShowsTheSimulatedCard) {
     EXPECT_EQ(virude.boxes(), expected.boxes);
 }
 
-TEST(Form1Window, NoCardAndReadError) {
-    {
-        const Virude virude("sim:" + kData + "/cli_card_silent.json");
+// No card, the card taken away after 090F's first read, and no PC/SC service (Wine's winscard
+// is a stub): each click ends with its message, and the window goes on.
+TEST(Form1Window, NoCardReadErrorAndNoReader) {
+    for (const auto& [reader, message] :
+         {std::pair{"sim:" + kData + "/cli_card_silent.json", card::kMessageNoCard},
+          std::pair{"sim:" + kData + "/cli_card_removed.json", card::kMessageReadError},
+          std::pair{std::string("pcsc"), card::kMessageNoReader}}) {
+        SCOPED_TRACE(reader);
+        const Virude virude(reader);
         ASSERT_NE(virude.window(), nullptr);
+        const auto start = std::chrono::steady_clock::now();
         virude.click_read();
-        EXPECT_EQ(text_of(virude.control("Message")), card::kMessageNoCard);
-        EXPECT_EQ(virude.boxes(), empty_boxes());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(virude.text("Message"), message);
+        Boxes boxes = virude.boxes();
+        if (message == card::kMessageReadError) {
+            EXPECT_THAT(boxes[card::OutputBox::Text090F], testing::StartsWith(" 0:\t090F00"));
+            boxes[card::OutputBox::Text090F] = boxes[card::OutputBox::Text008B] = "";
+        }
+        EXPECT_EQ(boxes, kEmptyBoxes);
+        EXPECT_TRUE(virude.running());
     }
-    {
-        const Virude virude("sim:" + kData + "/cli_card_removed.json");
-        ASSERT_NE(virude.window(), nullptr);
-        virude.click_read();
-        EXPECT_EQ(text_of(virude.control("Message")), card::kMessageReadError);
-        const auto boxes = virude.boxes();
-        EXPECT_THAT(boxes.at(card::OutputBox::Text090F), testing::StartsWith(" 0:\t090F00"));
-        EXPECT_EQ(boxes.at(card::OutputBox::Text108F), "");
-        EXPECT_EQ(boxes.at(card::OutputBox::Text10CB), "");
-    }
-}
-
-// Wine's winscard cannot reach a reader (its SCardEstablishContext is a stub): the click
-// ends as without a reader, and the window goes on.
-TEST(Form1Window, PcscWithoutAServiceIsNoReader) {
-    const Virude virude("pcsc");
-    ASSERT_NE(virude.window(), nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    virude.click_read();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(text_of(virude.control("Message")), card::kMessageNoReader);
-    EXPECT_EQ(virude.boxes(), empty_boxes());
-    EXPECT_TRUE(virude.running());
 }
 
 }  // namespace

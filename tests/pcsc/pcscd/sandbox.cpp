@@ -10,27 +10,25 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <winscard.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "felica/pcsc/pcsc_system.h"
 #include "tools/vpcd_card/reader_conf.h"
 
 namespace pcscd_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr const char* kSocket = "/run/pcscd/pcscd.comm";
-constexpr std::chrono::milliseconds kStartLimit = 10s;
-
-Sandbox g_sandbox;
+using Clock = std::chrono::steady_clock;
 
 std::string error_text(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -38,20 +36,52 @@ std::string error_text(const char* what) {
 
 bool loopback_up() {
     const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) {
-        return false;
-    }
     ifreq request{};
     std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(sock, SIOCGIFFLAGS, &request) == 0;
+    bool up = sock >= 0 && ioctl(sock, SIOCGIFFLAGS, &request) == 0;
     request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
     up = up && ioctl(sock, SIOCSIFFLAGS, &request) == 0;
     close(sock);
     return up;
 }
 
-}  // namespace
+// The readers pcscd lists, or nothing when it does not answer.
+std::optional<std::size_t> reader_count() {
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    felica::pcsc::system::list_readers(context, names);
+    SCardReleaseContext(context);
+    return names.size();
+}
 
+// Waits until the state pcscd reports for `reader` satisfies `wanted`.
+template <class Wanted>
+bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milliseconds limit) {
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+        return false;
+    }
+    const auto deadline = Clock::now() + limit;
+    std::vector<DWORD> states = {SCARD_STATE_UNAWARE};
+    bool reached = false;
+    for (auto left = limit; !reached && left.count() > 0;
+         left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())) {
+        if (felica::pcsc::system::get_status_change(
+                context, {reader}, static_cast<DWORD>(left.count()), states) != SCARD_S_SUCCESS) {
+            break;
+        }
+        reached = wanted(states[0]);
+        states[0] &= ~SCARD_STATE_CHANGED;  // then wait for the next change
+    }
+    SCardReleaseContext(context);
+    return reached;
+}
+
+// Enters the namespaces: unshare(CLONE_NEWNS | CLONE_NEWNET), a tmpfs on /run, loopback up,
+// PCSCLITE_CSOCK_NAME pointed at the private socket.
 Sandbox enter_sandbox() {
     Sandbox result;
     if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
@@ -67,12 +97,16 @@ Sandbox enter_sandbox() {
     } else if (!loopback_up()) {
         result.problem = error_text("loopback up");
     } else {
-        setenv("PCSCLITE_CSOCK_NAME", kSocket, 1);
+        setenv("PCSCLITE_CSOCK_NAME", "/run/pcscd/pcscd.comm", 1);
         result.entered = true;
     }
-    g_sandbox = result;
     return result;
 }
+
+// Entered before main, while the program still has a single thread, as unshare() requires.
+const Sandbox g_sandbox = enter_sandbox();
+
+}  // namespace
 
 const Sandbox& sandbox() {
     return g_sandbox;
@@ -103,10 +137,10 @@ Pcscd::Pcscd(std::optional<std::string> reader_name, std::uint16_t port) {
         dup2(log, 1);
         dup2(log, 2);
         // Foreground, errors only, readers from our directory alone.
-        execlp("pcscd", "pcscd", "--foreground", "--error", "--config", conf_dir.c_str(),
-               static_cast<char*>(nullptr));
-        execl("/usr/sbin/pcscd", "pcscd", "--foreground", "--error", "--config", conf_dir.c_str(),
-              static_cast<char*>(nullptr));
+        for (const char* path : {"pcscd", "/usr/sbin/pcscd"}) {
+            execlp(path, "pcscd", "--foreground", "--error", "--config", conf_dir.c_str(),
+                   static_cast<char*>(nullptr));
+        }
         _exit(127);
     }
     if (pid_ < 0) {
@@ -114,20 +148,14 @@ Pcscd::Pcscd(std::optional<std::string> reader_name, std::uint16_t port) {
     }
     // pcscd opens its socket once its readers are set up: wait for it to list them.
     const std::size_t expected = reader_name ? 2 : 0;
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             throw std::runtime_error("pcscd ended at start:\n" + log());
         }
-        SCARDCONTEXT context = 0;
-        if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) ==
-            SCARD_S_SUCCESS) {
-            SCardReleaseContext(context);
-            if (list_readers().size() == expected) {
-                return;
-            }
+        if (reader_count() == expected) {
+            return;
         }
         std::this_thread::sleep_for(10ms);
     }
@@ -139,20 +167,18 @@ Pcscd::~Pcscd() {
         kill(pid_, SIGCONT);
         kill(pid_, SIGTERM);
         int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
+        bool ended = false;
+        for (const auto deadline = Clock::now() + 3s; !ended && Clock::now() < deadline;) {
+            ended = waitpid(pid_, &status, WNOHANG) == pid_;
+            std::this_thread::sleep_for(ended ? 0ms : 5ms);
+        }
+        if (!ended) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
         }
     }
-    std::remove((directory_ + "/reader.conf.d/vpcd").c_str());
-    rmdir((directory_ + "/reader.conf.d").c_str());
-    std::remove((directory_ + "/pcscd.log").c_str());
-    rmdir(directory_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
 }
 
 void Pcscd::freeze() {
@@ -168,69 +194,11 @@ std::string Pcscd::log() const {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::vector<std::string> list_readers() {
-    std::vector<std::string> names;
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-        return names;
-    }
-    DWORD length = SCARD_AUTOALLOCATE;
-    char* buffer = nullptr;
-    if (SCardListReaders(context, nullptr, reinterpret_cast<char*>(&buffer), &length) ==
-        SCARD_S_SUCCESS) {
-        for (const char* name = buffer; *name; name += std::strlen(name) + 1) {
-            names.emplace_back(name);
-        }
-        SCardFreeMemory(context, buffer);
-    }
-    SCardReleaseContext(context);
-    return names;
-}
-
-namespace {
-
-// Waits until the state pcscd reports for `reader` satisfies `wanted`.
-template <class Wanted>
-bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milliseconds limit) {
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-        return false;
-    }
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    bool reached = false;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        if (SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1) !=
-            SCARD_S_SUCCESS) {
-            break;
-        }
-        if (wanted(state.dwEventState)) {
-            reached = true;
-            break;
-        }
-        // Wait for the next change of this state.
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-    SCardReleaseContext(context);
-    return reached;
-}
-
-}  // namespace
-
-bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit) {
+bool wait_for_card(const std::string& reader, std::chrono::milliseconds limit) {
     return wait_for_state(
         reader,
-        [present](DWORD state) {
-            const bool has_card =
-                (state & SCARD_STATE_PRESENT) != 0 && (state & SCARD_STATE_MUTE) == 0;
-            return has_card == present;
+        [](DWORD state) {
+            return (state & SCARD_STATE_PRESENT) != 0 && (state & SCARD_STATE_MUTE) == 0;
         },
         limit);
 }

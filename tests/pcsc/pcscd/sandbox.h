@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace pcscd_test {
 
@@ -18,10 +17,7 @@ struct Sandbox {
     std::string problem;  // why not entered
 };
 
-// Enters the namespaces: unshare(CLONE_NEWNS | CLONE_NEWNET), a tmpfs on /run, loopback up,
-// PCSCLITE_CSOCK_NAME pointed at the private socket. Must run while the program has a single
-// thread (first thing in main).
-Sandbox enter_sandbox();
+// The namespaces, entered as the program starts.
 const Sandbox& sandbox();
 
 class Pcscd {
@@ -45,11 +41,8 @@ class Pcscd {
     int pid_ = -1;
 };
 
-// The readers pcscd lists (empty when it lists none or does not answer).
-std::vector<std::string> list_readers();
-// Waits until pcscd sees a card in `reader` (or, with `present` false, none); false when
-// `limit` passed first.
-bool wait_for_card(const std::string& reader, bool present, std::chrono::milliseconds limit);
+// Waits until pcscd sees a card in `reader`; false when `limit` passed first.
+bool wait_for_card(const std::string& reader, std::chrono::milliseconds limit);
 // Waits until no program is connected to the card in `reader` any more.
 bool wait_until_unused(const std::string& reader, std::chrono::milliseconds limit);
 

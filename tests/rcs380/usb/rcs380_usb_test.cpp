@@ -17,6 +17,8 @@ using port100::Fault;
 using port100::UsbRcs380;
 using port100::UsbSetup;
 using test_support::Click;
+using test_support::ProgramRun;
+using test_support::run_dump;
 using ::testing::HasSubstr;
 
 // A click must end within 2 s whatever the reader does.
@@ -86,29 +88,28 @@ struct FaultCase {
 TEST_F(Rcs380ThroughLibusb, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
     const auto put_card_back = [](UsbRcs380& reader) { reader.place_card(demo()); };
     const auto on_first_read = [](Fault fault) { return with_card({{fault, kInCommRf, 2}}); };
+    using enum ClickOutcome;
+    using enum Fault;
+    const RwError late = RwError::reader_timeout, malformed = RwError::malformed_response,
+                  io = RwError::io_error;
+    // clang-format off
     std::vector<FaultCase> cases = {
-        {"no card", UsbSetup{}, ClickOutcome::no_card, RwError::timeout, put_card_back},
-        {"command never answered", on_first_read(Fault::no_answer), ClickOutcome::read_error,
-         RwError::reader_timeout},
-        {"answer crosses the abort", on_first_read(Fault::answer_after_abort),
-         ClickOutcome::read_error, RwError::reader_timeout},
-        {"no ACK", on_first_read(Fault::no_ack), ClickOutcome::read_error, RwError::reader_timeout},
-        {"bad LCS", on_first_read(Fault::bad_length_checksum), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"bad DCS", on_first_read(Fault::bad_data_checksum), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"wrong response code", on_first_read(Fault::wrong_response_code), ClickOutcome::read_error,
-         RwError::malformed_response},
-        {"status error", on_first_read(Fault::status_error), ClickOutcome::read_error,
-         RwError::io_error},
-        {"status error while polling", with_card({{Fault::status_error, kInCommRf, 1}}),
-         ClickOutcome::no_card, RwError::io_error},
-        {"bad DCS while opening", with_card({{Fault::bad_data_checksum, 0x2A, 1}}),
-         ClickOutcome::no_reader, RwError::no_reader},
-        {"kernel driver bound", with_card(), ClickOutcome::success, RwError::none},
-        {"kernel driver refuses to let go", with_card(), ClickOutcome::no_reader,
-         RwError::no_reader, [](UsbRcs380& reader) { reader.unload_kernel_driver(); }},
+        {"no card", UsbSetup{}, no_card, RwError::timeout, put_card_back},
+        {"command never answered",   on_first_read(no_answer),          read_error, late},
+        {"answer crosses the abort", on_first_read(answer_after_abort), read_error, late},
+        {"no ACK",                   on_first_read(no_ack),             read_error, late},
+        {"bad LCS",                  on_first_read(bad_length_checksum), read_error, malformed},
+        {"bad DCS",                  on_first_read(bad_data_checksum),  read_error, malformed},
+        {"wrong response code",      on_first_read(wrong_response_code), read_error, malformed},
+        {"status error",             on_first_read(status_error),       read_error, io},
+        {"status error while polling", with_card({{status_error, kInCommRf, 1}}), no_card, io},
+        {"bad DCS while opening", with_card({{bad_data_checksum, 0x2A, 1}}), no_reader,
+         RwError::no_reader},
+        {"kernel driver bound", with_card(), success, RwError::none},
+        {"kernel driver refuses to let go", with_card(), no_reader, RwError::no_reader,
+         [](UsbRcs380& reader) { reader.unload_kernel_driver(); }},
     };
+    // clang-format on
     cases[cases.size() - 2].setup.kernel_driver_bound = true;
     cases.back().setup.kernel_driver_bound = true;
     cases.back().setup.kernel_driver_refuses = true;
@@ -159,24 +160,6 @@ TEST_F(Rcs380ThroughLibusb, UnpluggedMidReadThenFoundAgainOncePluggedBackIn) {
     EXPECT_EQ(test_support::click(library).outcome, ClickOutcome::success);
 }
 
-TEST_F(Rcs380ThroughLibusb, KernelDriverIsDetachedForTheClickAndGivenBack) {
-    UsbSetup setup = with_card();
-    setup.kernel_driver_bound = true;
-    UsbRcs380 reader(setup);
-    const test_support::ProgramRun run = test_support::run_dump("rcs380", {"--trace"});
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("Opened Sony RC-S380 at bus 001 device 005 (firmware 1.11; "
-                                   "kernel driver port100 detached)"));
-    EXPECT_TRUE(reader.kernel_driver_bound());
-
-    setup.kernel_driver_refuses = true;
-    UsbRcs380 stubborn(setup);
-    const test_support::ProgramRun refused = test_support::run_dump("rcs380", {"--trace"});
-    EXPECT_EQ(refused.exit_code, 3);
-    EXPECT_THAT(refused.err, HasSubstr("sudo modprobe -r port100"));
-    EXPECT_THAT(refused.err, HasSubstr("blacklist port100"));
-}
-
 TEST_F(Rcs380ThroughLibusb, OnceTheClicksTimeIsSpentTheReaderIsLetGoWithoutWaiting) {
     UsbSetup setup = with_card({{Fault::no_answer, kInCommRf, 1}});
     setup.kernel_driver_bound = true;
@@ -194,22 +177,35 @@ TEST_F(Rcs380ThroughLibusb, OnceTheClicksTimeIsSpentTheReaderIsLetGoWithoutWaiti
     EXPECT_FALSE(reader.kernel_driver_bound());
 }
 
+// virude-dump finds the reader, or the one at the bus and device named; it takes the reader
+// from the kernel's port100 driver for the run and gives it back, or says how to unload it.
 TEST_F(Rcs380ThroughLibusb, VirudeDumpPrintsWhatTheSimulatedReaderPrints) {
-    const test_support::ProgramRun simulated = test_support::run_dump("sim");
+    const ProgramRun simulated = run_dump("sim");
     ASSERT_EQ(simulated.exit_code, 0);
-    UsbRcs380 reader(with_card());
-    for (const std::string setting : {"rcs380", "rcs380:1:5", "rcs380:1:6"}) {
-        SCOPED_TRACE(setting);
-        const test_support::ProgramRun run = test_support::run_dump(setting);
-        if (setting == "rcs380:1:6") {
-            EXPECT_EQ(run.exit_code, 3);
-            EXPECT_EQ(run.err, "パソリを接続してください。\n");
-            continue;
+    UsbSetup setup = with_card();
+    setup.kernel_driver_bound = true;
+    {
+        UsbRcs380 reader(setup);
+        for (const std::string setting : {"rcs380", "rcs380:1:5"}) {
+            const ProgramRun run = run_dump(setting);
+            EXPECT_EQ(run.exit_code, 0) << setting;
+            EXPECT_EQ(run.out, simulated.out) << setting;
+            EXPECT_EQ(run.err, "") << setting;
         }
-        EXPECT_EQ(run.exit_code, 0);
-        EXPECT_EQ(run.out, simulated.out);
-        EXPECT_EQ(run.err, "");
+        const ProgramRun other = run_dump("rcs380:1:6");
+        EXPECT_EQ(other.exit_code, 3);
+        EXPECT_EQ(other.err, "パソリを接続してください。\n");
+        const ProgramRun traced = run_dump("rcs380", {"--trace"});
+        EXPECT_THAT(traced.err, HasSubstr("Opened Sony RC-S380 at bus 001 device 005 (firmware "
+                                          "1.11; kernel driver port100 detached)"));
+        EXPECT_TRUE(reader.kernel_driver_bound());
     }
+    setup.kernel_driver_refuses = true;
+    UsbRcs380 stubborn(setup);
+    const ProgramRun refused = run_dump("rcs380", {"--trace"});
+    EXPECT_EQ(refused.exit_code, 3);
+    EXPECT_THAT(refused.err, HasSubstr("sudo modprobe -r port100"));
+    EXPECT_THAT(refused.err, HasSubstr("blacklist port100"));
 }
 
 }  // namespace
