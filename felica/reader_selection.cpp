@@ -84,32 +84,53 @@ OpenedReader open_first_real_reader(const Deadline& deadline) {
 
 }  // namespace
 
-OpenedReader open_reader(const std::optional<std::string>& setting, const Deadline& deadline) {
+std::variant<ReaderChoice, std::string> parse_reader_setting(
+    const std::optional<std::string>& setting) {
+    using Kind = ReaderChoice::Kind;
     if (!setting || setting->empty()) {
-        return open_first_real_reader(deadline);
+        return ReaderChoice{};
     }
     const std::string_view value = *setting;
     std::string_view argument;
     bool has_argument = false;
     if (names(value, "sim", argument, has_argument)) {
         if (has_argument && argument.empty()) {
-            return failure(RwError::reader_setting,
-                           std::string(kReaderVariable) + "=sim: names no card image file");
+            return std::string(kReaderVariable) + "=sim: names no card image file";
         }
-        return open_simulated(argument);
+        return ReaderChoice{Kind::sim, optional_argument(argument, has_argument)};
     }
     if (names(value, "pcsc", argument, has_argument)) {
-        return open_pcsc_reader(optional_argument(argument, has_argument), deadline);
+        return ReaderChoice{Kind::pcsc, optional_argument(argument, has_argument)};
     }
     if (names(value, "rcs380", argument, has_argument)) {
-        return open_rcs380_reader(optional_argument(argument, has_argument), deadline);
+        return ReaderChoice{Kind::rcs380, optional_argument(argument, has_argument)};
     }
     if (names(value, "libnfc", argument, has_argument)) {
-        return open_libnfc_reader(optional_argument(argument, has_argument), deadline);
+        return ReaderChoice{Kind::libnfc, optional_argument(argument, has_argument)};
     }
-    return failure(RwError::reader_setting, "unknown " + std::string(kReaderVariable) +
-                                                " value \"" + std::string(value) + "\" (" +
-                                                std::string(kExpected) + ")");
+    return "unknown " + std::string(kReaderVariable) + " value \"" + std::string(value) + "\" (" +
+           std::string(kExpected) + ")";
+}
+
+OpenedReader open_reader(const std::optional<std::string>& setting, const Deadline& deadline) {
+    const auto parsed = parse_reader_setting(setting);
+    if (const auto* reason = std::get_if<std::string>(&parsed)) {
+        return failure(RwError::reader_setting, *reason);
+    }
+    const ReaderChoice& choice = std::get<ReaderChoice>(parsed);
+    switch (choice.kind) {
+        case ReaderChoice::Kind::first_found:
+            return open_first_real_reader(deadline);
+        case ReaderChoice::Kind::sim:
+            return open_simulated(choice.argument.value_or(""));
+        case ReaderChoice::Kind::pcsc:
+            return open_pcsc_reader(choice.argument, deadline);
+        case ReaderChoice::Kind::rcs380:
+            return open_rcs380_reader(choice.argument, deadline);
+        case ReaderChoice::Kind::libnfc:
+            return open_libnfc_reader(choice.argument, deadline);
+    }
+    return failure(RwError::reader_setting, "unknown reader kind");
 }
 
 ReaderOpener reader_opener_from_environment() {

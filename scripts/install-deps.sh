@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the window's
-# screenshot need, when missing.  --windows: those of the Windows cross build and its tests
-# under Wine instead.
+# Installs the Debian packages the build, the tests, the benchmarks, the fuzzing harnesses
+# (clang and its libFuzzer) and the window's screenshot need, when missing.  --windows: those
+# of the Windows cross build and its tests under Wine instead.
 set -euo pipefail
 
 if [[ "${1:-}" == "--windows" ]]; then
@@ -27,6 +27,7 @@ else
         libnfc-dev libnfc-bin
         pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
         libusb-1.0-0-dev umockdev libumockdev-dev
+        clang libclang-rt-14-dev
     )
 fi
 
