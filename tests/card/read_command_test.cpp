@@ -31,7 +31,6 @@ std::map<OutputBox, std::string> filled_boxes(int seed) {
 
 TEST(CommandClick, ReadsAllFourServicesInOneSession) {
     FakeLibrary library;
-    library.idm = {0xFE, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
     RecordingView view;
     TraceCapture trace;
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
