@@ -5,6 +5,7 @@
 
 #include "card/messages.h"
 #include "fake_library.h"
+#include "support/click.h"
 
 namespace {
 
@@ -14,7 +15,6 @@ using card_test::FakeLibrary;
 using card_test::RecordingView;
 using card_test::TraceCapture;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 const std::vector<std::string> kFullSession = {
@@ -31,7 +31,6 @@ std::map<OutputBox, std::string> filled_boxes(int seed) {
 
 TEST(CommandClick, ReadsAllFourServicesInOneSession) {
     FakeLibrary library;
-    library.idm = {0xFE, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
     RecordingView view;
     TraceCapture trace;
     EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
@@ -46,86 +45,63 @@ TEST(CommandClick, ReadsAllFourServicesInOneSession) {
     ASSERT_EQ(library.polls.size(), 1u);
     EXPECT_THAT(library.polls[0].system_code, ElementsAre(0x80, 0x2B));
     EXPECT_EQ(library.polls[0].time_slot, 0);
-    ASSERT_EQ(library.reads.size(), 4u);
-    const std::vector<card_test::Bytes> service_lists = {
-        {0x8B, 0x00}, {0x0F, 0x09}, {0x8F, 0x10}, {0xCB, 0x10}};
-    const std::vector<int> blocks = {1, 20, 3, 2};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const auto& read = library.reads[i];
-        EXPECT_THAT(read.idm, ElementsAreArray(library.idm)) << i;
-        EXPECT_EQ(read.service_code_list, service_lists[i]) << i;
-        EXPECT_EQ(read.number_of_blocks, blocks[i]) << i;
-    }
 }
 
-TEST(CommandClick, NoLibraryOrReaderAsksForTheReader) {
-    for (const bool initialises : {false, true}) {
+// Each call failing in turn: the click's outcome, the calls made (the session ends after a
+// failed polling or read, but not after a failed open; a failed close skips the dispose), the
+// boxes written, and the trace.
+TEST(CommandClick, EachFailingCallEndsTheClickAsItShould) {
+    using Calls = std::vector<std::string>;
+    const auto session = [](int first_calls, bool reported) {
+        Calls calls(kFullSession.begin(), kFullSession.begin() + first_calls);
+        if (reported) {
+            calls.insert(calls.end(), {"errors", "close", "dispose"});
+        }
+        return calls;
+    };
+    using enum ClickOutcome;
+    const Calls error_types = {"felica error type: 0", "rw error type: 6"};
+    const struct {
+        std::string fails;
+        ClickOutcome outcome;
+        Calls calls;
+        std::size_t boxes_written;
+        Calls trace;
+    } cases[] = {
+        // clang-format off
+        {"init",      no_reader,  session(1, false), 0, {"Can't initialize library."}},
+        {"open",      no_reader,  session(2, false), 0, {"Can't open reader writer."}},
+        {"poll",      no_card,    session(3, true),  0, error_types},
+        {"read 008B", read_error, session(4, true),  0, error_types},
+        {"read 10CB", read_error, session(7, true),  3, error_types},
+        {"close",     success,    session(8, false), 4, {"Can't close reader writer."}},
+        {"dispose",   success,    session(9, false), 4, {"Can't dispose library."}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fails);
         FakeLibrary library;
-        library.initialize_result = initialises;
-        library.open_result = false;
-        RecordingView view;
-        TraceCapture trace;
-        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_reader);
-        // No dispose after a failed open: the library stays as it is.
-        const std::vector<std::string> calls = initialises
-                                                   ? std::vector<std::string>{"init", "open"}
-                                                   : std::vector<std::string>{"init"};
-        EXPECT_EQ(library.calls, calls);
-        EXPECT_THAT(view.messages, ElementsAre(card::kMessageNoReader));
-        EXPECT_THAT(view.box_writes, IsEmpty());
-        EXPECT_THAT(trace.lines, ElementsAre(initialises ? "Can't open reader writer."
-                                                         : "Can't initialize library."));
-    }
-}
-
-TEST(CommandClick, FailedPollingAsksForTheCardAndEndsTheSession) {
-    FakeLibrary library;
-    library.polling_result = false;
-    library.rw_error_type = 5;
-    RecordingView view;
-    TraceCapture trace;
-    EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::no_card);
-    EXPECT_THAT(library.calls, ElementsAre("init", "open", "poll", "errors", "close", "dispose"));
-    EXPECT_THAT(view.messages, ElementsAre("", card::kMessageNoCard));
-    EXPECT_THAT(view.box_writes, IsEmpty());
-    EXPECT_THAT(trace.lines, ElementsAre("felica error type: 0", "rw error type: 5"));
-}
-
-TEST(CommandClick, FailedReadStopsAtItsRowWithoutTouchingTheEndedSession) {
-    for (const int failing_row : {0, 1, 3}) {
-        SCOPED_TRACE("row " + std::to_string(failing_row));
-        FakeLibrary library;
-        library.failing_reads = {failing_row};
+        library.initialize_result = c.fails != "init";
+        library.open_result = c.fails != "open";
+        library.polling_result = c.fails != "poll";
+        if (c.fails.starts_with("read")) {
+            library.failing_reads = {c.fails == "read 008B" ? 0 : 3};
+        }
+        library.close_result = c.fails != "close";
+        library.dispose_result = c.fails != "dispose";
         library.rw_error_type = 6;
         RecordingView view;
         TraceCapture trace;
-        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::read_error);
-        // Everything up to the failed read, then the error report; nothing after it.
-        std::vector<std::string> expected(kFullSession.begin(),
-                                          kFullSession.begin() + 4 + failing_row);
-        expected.insert(expected.end(), {"errors", "close", "dispose"});
-        EXPECT_EQ(library.calls, expected);
-        EXPECT_THAT(view.messages, ElementsAre("", card::kMessageReadError));
-        EXPECT_EQ(view.box_writes.size(), static_cast<std::size_t>(failing_row));
-        EXPECT_THAT(trace.lines, ElementsAre("felica error type: 0", "rw error type: 6"));
-    }
-}
-
-TEST(CommandClick, FailedCloseOrDisposeIsOnlyTraced) {
-    for (const bool close_fails : {true, false}) {
-        FakeLibrary library;
-        library.close_result = !close_fails;
-        library.dispose_result = close_fails;
-        RecordingView view;
-        TraceCapture trace;
-        EXPECT_EQ(card::Command_Click(library, view), ClickOutcome::success);
-        // A failed close skips the dispose.
-        EXPECT_EQ(library.calls,
-                  std::vector<std::string>(kFullSession.begin(), kFullSession.end() - close_fails));
-        EXPECT_EQ(view.boxes, filled_boxes(0));
-        EXPECT_THAT(view.messages, ElementsAre(""));
-        EXPECT_THAT(trace.lines, ElementsAre(close_fails ? "Can't close reader writer."
-                                                         : "Can't dispose library."));
+        EXPECT_EQ(card::Command_Click(library, view), c.outcome);
+        EXPECT_EQ(library.calls, c.calls);
+        // The message line is cleared once the reader is open, then set by a failure.
+        Calls messages = {std::string(test_support::message_of(c.outcome))};
+        if (c.outcome == no_card || c.outcome == read_error) {
+            messages.insert(messages.begin(), "");
+        }
+        EXPECT_EQ(view.messages, messages);
+        EXPECT_EQ(view.box_writes.size(), c.boxes_written);
+        EXPECT_EQ(trace.lines, c.trace);
     }
 }
 

@@ -314,15 +314,14 @@ TEST(ReaderLibrary, RefusesCallsOutsideASessionAndRecordsItCannotUse) {
     EXPECT_TRUE(s.read(0x008B, 1));
 }
 
+// A failed open leaves the library initialised (the click does not dispose it): each next
+// click initialises it again and tries to open anew.
 TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
     int opens = 0;
-    std::vector<std::string> lines;
-    ReaderLibrary library(
-        [&opens](const Deadline&) {
-            ++opens;
-            return OpenedReader{nullptr, RwError::reader_setting, "bad value"};
-        },
-        [&lines](std::string_view line) { lines.emplace_back(line); });
+    ReaderLibrary library([&opens](const Deadline&) {
+        ++opens;
+        return OpenedReader{nullptr, RwError::reader_setting, "bad value"};
+    });
     for (int click = 0; click < 3; ++click) {
         EXPECT_TRUE(library.initialize_library());
         EXPECT_FALSE(library.open_reader_writer_auto());
@@ -331,9 +330,6 @@ TEST(ReaderLibrary, ReusesAnInitialisedLibraryAfterAFailedOpen) {
     std::int32_t felica = -1, rw = -1;
     EXPECT_TRUE(library.get_last_error_types(felica, rw));
     EXPECT_EQ(rw, static_cast<std::int32_t>(RwError::reader_setting));
-    EXPECT_EQ(felica, 0);
-    EXPECT_EQ(library.open_failure(), "bad value");
-    EXPECT_THAT(lines, Contains("Can't open a reader: bad value"));
 }
 
 }  // namespace

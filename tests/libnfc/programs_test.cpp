@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/click.h"
 #include "support/program_run.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
 
@@ -13,10 +14,7 @@ using test_support::run_program;
 using ::testing::HasSubstr;
 
 pn532::EmulatorSetup demo_reader(std::vector<pn532::FaultRule> faults = {}) {
-    pn532::EmulatorSetup setup;
-    setup.card = std::make_shared<felica::SimulatedCard>(felica::demo_card());
-    setup.faults = std::move(faults);
-    return setup;
+    return {test_support::demo(), false, std::move(faults), {}};
 }
 
 TEST(NfcList, ListsTheEmulatedCard) {

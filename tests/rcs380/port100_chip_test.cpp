@@ -15,12 +15,9 @@ using namespace std::chrono_literals;
 using port100::Fault;
 using port100::ModelPipe;
 using port100::Port100Model;
+using test_support::demo;
 
 const Bytes kAckFrame(kAck.begin(), kAck.end());
-
-std::shared_ptr<SimulatedCard> demo() {
-    return std::make_shared<SimulatedCard>(demo_card());
-}
 
 OpenedReader open_on(Port100Model& model, const Deadline& deadline = {}) {
     return open_rcs380_on_pipe(std::make_unique<ModelPipe>(model), "test", "", deadline);

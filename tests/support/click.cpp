@@ -1,5 +1,7 @@
 #include "support/click.h"
 
+#include <gtest/gtest.h>
+
 #include "card/messages.h"
 #include "felica/sim/sim_reader.h"
 
@@ -41,6 +43,20 @@ std::string_view message_of(card::ClickOutcome outcome) {
             return card::kMessageReadError;
     }
     return "?";
+}
+
+std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults) {
+    return std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
+}
+
+void expect_click(const Click& click, card::ClickOutcome outcome,
+                  std::optional<felica::RwError> rw) {
+    EXPECT_EQ(click.outcome, outcome) << click.message;
+    EXPECT_EQ(click.message, message_of(outcome));
+    if (rw) {
+        EXPECT_EQ(click.rw, *rw) << felica::to_string(click.rw);
+    }
+    EXPECT_LT(click.took, kClickLimit) << click.took.count() << " ms";
 }
 
 }  // namespace test_support

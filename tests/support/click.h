@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,16 @@ Click click_on_simulated_reader(std::shared_ptr<felica::SimulatedCard> card);
 
 // The message line a click with this outcome leaves.
 std::string_view message_of(card::ClickOutcome outcome);
+
+// The demo card, misbehaving as `faults` say, for a reader to hold.
+std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {});
+
+// Every click must end within this, whatever the reader does.
+constexpr std::chrono::milliseconds kClickLimit{2000};
+
+// Checks a click's outcome and message, its error type when one is given, and that it ended
+// in time.
+void expect_click(const Click& click, card::ClickOutcome outcome,
+                  std::optional<felica::RwError> rw = std::nullopt);
 
 }  // namespace test_support

@@ -17,17 +17,12 @@ using port100::Fault;
 using port100::UsbRcs380;
 using port100::UsbSetup;
 using test_support::Click;
+using test_support::demo;
 using test_support::ProgramRun;
 using test_support::run_dump;
 using ::testing::HasSubstr;
 
-// A click must end within 2 s whatever the reader does.
-constexpr auto kClickBound = 2000ms;
 constexpr felica::Byte kInCommRf = 0x04;
-
-std::shared_ptr<felica::SimulatedCard> demo(felica::CardFaults faults = {}) {
-    return std::make_shared<felica::SimulatedCard>(felica::demo_card(), faults);
-}
 
 UsbSetup with_card(std::vector<port100::FaultRule> faults = {}) {
     UsbSetup setup;
@@ -127,11 +122,7 @@ TEST_F(Rcs380ThroughLibusb, EachFaultEndsTheClickInTimeAndTheNextClickWorks) {
         SCOPED_TRACE(c.name);
         UsbRcs380 reader(c.setup);
         felica::ReaderLibrary library = library_on(reader);
-        const Click failed = test_support::click(library);
-        EXPECT_EQ(failed.outcome, c.outcome);
-        EXPECT_EQ(failed.message, test_support::message_of(c.outcome));
-        EXPECT_EQ(failed.rw, c.rw);
-        EXPECT_LT(failed.took, kClickBound);
+        test_support::expect_click(test_support::click(library), c.outcome, c.rw);
         reader.inspect([&](const port100::Port100Model& model) {
             EXPECT_EQ(model.faults_fired(), static_cast<int>(c.setup.faults.size()));
         });
@@ -150,9 +141,7 @@ TEST_F(Rcs380ThroughLibusb, UnpluggedMidReadThenFoundAgainOncePluggedBackIn) {
     felica::ReaderLibrary library = library_on(reader);
 
     const Click failed = test_support::click(library);
-    EXPECT_EQ(failed.outcome, ClickOutcome::read_error);
-    EXPECT_EQ(failed.rw, RwError::io_error);
-    EXPECT_LT(failed.took, kClickBound);
+    test_support::expect_click(failed, ClickOutcome::read_error, RwError::io_error);
     EXPECT_EQ(failed.boxes.size(), 1u);  // 008B was read before
 
     EXPECT_EQ(test_support::click(library).outcome, ClickOutcome::no_reader);
