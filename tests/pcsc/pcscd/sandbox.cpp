@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,7 +58,9 @@ std::optional<std::size_t> reader_count() {
     return names.size();
 }
 
-// Waits until the state pcscd reports for `reader` satisfies `wanted`.
+// Waits until the state pcscd reports for `reader` satisfies `wanted`. pcscd tells waiting
+// programs of card events, but not always of a program letting go of the reader (the "in
+// use" bits): each wait is therefore short, and a wait that sees no change looks again.
 template <class Wanted>
 bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milliseconds limit) {
     SCARDCONTEXT context = 0;
@@ -69,8 +72,14 @@ bool wait_for_state(const std::string& reader, Wanted wanted, std::chrono::milli
     bool reached = false;
     for (auto left = limit; !reached && left.count() > 0;
          left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())) {
-        if (felica::pcsc::system::get_status_change(
-                context, {reader}, static_cast<DWORD>(left.count()), states) != SCARD_S_SUCCESS) {
+        const auto wait = std::min<std::chrono::milliseconds>(left, 100ms);
+        const LONG rv = felica::pcsc::system::get_status_change(
+            context, {reader}, static_cast<DWORD>(wait.count()), states);
+        if (rv == SCARD_E_TIMEOUT) {
+            states[0] = SCARD_STATE_UNAWARE;  // answered at once with the present state
+            continue;
+        }
+        if (rv != SCARD_S_SUCCESS) {
             break;
         }
         reached = wanted(states[0]);
