@@ -19,7 +19,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Shows four services of a FeliCa card as h
 set(CPACK_PACKAGE_FILE_NAME virude-${PROJECT_VERSION}-windows-x64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Virude)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Virude)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/windows_cpack_options.cmake)
 # The Start-menu shortcut to the window.
 set(CPACK_PACKAGE_EXECUTABLES virude "Virude")
 set(CPACK_NSIS_DISPLAY_NAME "Virude ${PROJECT_VERSION}")
