@@ -42,7 +42,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Library dependencies come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The programs stripped (see CMakeLists.txt); the packages carry no debugging information.
+# The programs stripped (strip.cmake); the packages carry no debugging information.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -71,9 +71,11 @@ and shows the raw contents of four of the card's services as hex dumps, one
 16-byte block per line, in a small window: put the card on the reader and
 click READ. It only reads: it never writes to a card and never authenticates.
 
-This package holds the window; it reads through the readers of the package
-virude-dump, which also has the same read on the command line.")
-# The window's texts are Japanese: it needs a font that has them.
+This package holds the window. The helper it starts for libnfc readers, the
+RC-S380's udev rule and the same read on the command line are in the package
+virude-dump.")
+# The window needs virude-dump of the same version (its libnfc helper, the udev rule), and a
+# font with the window's Japanese texts.
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_VIRUDE_DEPENDS virude-dump)
 set(CPACK_DEBIAN_VIRUDE_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-noto-cjk")
