@@ -17,8 +17,7 @@ using Argument = command_line::Option::Argument;
 
 constexpr std::array kOptions = {
     command_line::Option{'r', "reader", Argument::required, "SPEC",
-                         "the reader to use, as virude-dump --help lists them; overrides "
-                         "VIRUDE_READER"},
+                         "the reader to use; overrides VIRUDE_READER"},
     command_line::Option{'h', "help", Argument::none, "", "print this help and exit"},
     command_line::Option{'V', "version", Argument::none, "", "print the version and exit"},
 };
@@ -37,8 +36,9 @@ std::string usage_text() {
            "Options:\n" +
            command_line::help_lines(kOptions) +
            "\n"
-           "Without --reader the reader comes from the environment variable VIRUDE_READER\n"
-           "(unset: the first reader found); virude-dump --list-readers lists the readers.\n";
+           "SPEC takes the forms that virude-dump --help lists, and virude-dump --list-readers\n"
+           "prints the SPEC of each reader it sees. Without --reader the reader comes from the\n"
+           "environment variable VIRUDE_READER (unset: the first reader found).\n";
 }
 
 std::variant<ShowWindow, EndNow> start(std::span<const std::string_view> arguments) {
