@@ -21,23 +21,31 @@ const Option* by_short_name(std::span<const Option> options, char name) {
     return found == options.end() ? nullptr : &*found;
 }
 
+// "-r, --reader" or "--watch". (Built by appending: MinGW's g++ 12 warns of overlaps in the
+// temporaries of a chain of +.)
 std::string both_names(const Option& option) {
-    std::string names = "--" + std::string(option.long_name);
+    std::string names;
     if (option.short_name != '\0') {
-        names = std::string("-") + option.short_name + ", " + names;
+        names += '-';
+        names += option.short_name;
+        names += ", ";
     }
+    names += "--";
+    names += option.long_name;
     return names;
 }
 
 // "-r, --reader SPEC", "-w, --wait[=SECONDS]"
 std::string synopsis(const Option& option) {
-    std::string text = option.short_name != '\0' ? std::string("-") + option.short_name + ", "
-                                                 : std::string("    ");
-    text += "--" + std::string(option.long_name);
+    std::string text = option.short_name != '\0' ? "" : "    ";
+    text += both_names(option);
     if (option.argument == Argument::required) {
-        text += " " + std::string(option.argument_name);
+        text += ' ';
+        text += option.argument_name;
     } else if (option.argument == Argument::optional) {
-        text += "[=" + std::string(option.argument_name) + "]";
+        text += "[=";
+        text += option.argument_name;
+        text += ']';
     }
     return text;
 }
@@ -102,7 +110,7 @@ std::variant<Given, std::string> parse(std::span<const Option> options,
                 at = word.size();
             } else if (option->argument == Argument::required) {
                 if (i + 1 == arguments.size()) {
-                    return std::string("option -") + option->short_name + " needs " +
+                    return "option -" + std::string(1, option->short_name) + " needs " +
                            std::string(option->argument_name);
                 }
                 value = std::string(arguments[++i]);

@@ -318,14 +318,22 @@ std::variant<Options, std::string> parse_arguments(std::span<const std::string_v
 std::string usage_line() {
     std::string line = "Usage: virude-dump";
     for (const command_line::Option& option : kOptions) {
-        line += option.short_name != '\0' ? std::string(" [-") + option.short_name
-                                          : " [--" + std::string(option.long_name);
-        if (option.argument == Argument::required) {
-            line += " " + std::string(option.argument_name);
-        } else if (option.argument == Argument::optional) {
-            line += "[" + std::string(option.argument_name) + "]";
+        line += " [-";
+        if (option.short_name != '\0') {
+            line += option.short_name;
+        } else {
+            line += '-';
+            line += option.long_name;
         }
-        line += "]";
+        if (option.argument == Argument::required) {
+            line += ' ';
+            line += option.argument_name;
+        } else if (option.argument == Argument::optional) {
+            line += '[';
+            line += option.argument_name;
+            line += ']';
+        }
+        line += ']';
     }
     return line;
 }
