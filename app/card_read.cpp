@@ -32,8 +32,10 @@ class RecordingLibrary final : public felica::Library {
 
     bool read_block_without_encryption(const felica::ReadRequestRecord& request,
                                        const felica::ReadResultRecord& result) override {
-        const auto service = static_cast<std::uint16_t>(request.service_code_list[0] |
-                                                        (request.service_code_list[1] << 8));
+        const auto service = request.service_code_list.size() < 2
+                                 ? std::uint16_t{0}
+                                 : static_cast<std::uint16_t>(request.service_code_list[0] |
+                                                              (request.service_code_list[1] << 8));
         if (!inner_.read_block_without_encryption(request, result)) {
             read_.failed_service = service;
             return false;

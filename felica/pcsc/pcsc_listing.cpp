@@ -57,7 +57,7 @@ FamilyListing list_pcsc_readers(const Deadline& deadline) {
         listing.problem = problem_of(error, session);
         return listing;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < names.size() && i < present.size(); ++i) {
         std::string details = present[i] ? "card present, ATR " + spaced_hex(atrs[i]) : "no card";
         if (const auto dialect = pointed_dialect(names[i], atrs[i])) {
             details += ", dialect " + std::string(pcsc::to_string(*dialect));
