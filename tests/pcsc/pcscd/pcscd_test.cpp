@@ -259,6 +259,16 @@ TEST_F(PcscdTest, WaitAndWatchReadTheCardsPutOnTheReader) {
     }
     EXPECT_EQ(idms, (std::vector<felica::Idm>{felica::demo_card().idm, felica::demo_card().idm,
                                               other.idm}));
+
+    // The reader gone (here with the whole service): the watch ends, saying so.
+    test_support::RunningProgram orphaned({VIRUDE_DUMP_PATH, "--watch", "-r", "pcsc"}, {});
+    ASSERT_TRUE(
+        orphaned.wait_for_output([](const std::string& out) { return !out.empty(); }, kEventLimit));
+    card_.reset();
+    pcscd_.reset();
+    const ProgramRun ended = orphaned.finish(kEventLimit);
+    EXPECT_EQ(ended.exit_code, 3);
+    EXPECT_THAT(ended.err, HasSubstr("virude-dump: could not open a reader: PC/SC: "));
 }
 
 TEST_F(PcscdTest, HungPcscdIsAbandonedInTime) {
