@@ -14,12 +14,10 @@ bool g_interrupted = false;
 
 }  // namespace
 
-bool note_interrupt() {
+void note_interrupt() {
     const std::lock_guard lock(g_mutex);
-    const bool again = g_interrupted;
     g_interrupted = true;
     g_changed.notify_all();
-    return again;
 }
 
 bool interrupted() {

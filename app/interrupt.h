@@ -1,6 +1,7 @@
 // Ctrl-C for the programs' loops (virude-dump --wait and --watch): once caught, an interrupt
-// no longer ends the program at once; it is noted, and the loop ends after the click under way,
-// which lets go of the reader. A second interrupt ends the program at once. One source file per
+// no longer ends the program at once; it is noted, and the loop ends after the click under way
+// (which its own deadline bounds), letting go of the reader. Further interrupts change nothing:
+// some tools send one to the program and another to its process group. One source file per
 // system implements it.
 #pragma once
 

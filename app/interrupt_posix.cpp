@@ -3,7 +3,6 @@
 // short by it.
 #include <signal.h>
 
-#include <cstdlib>
 #include <thread>
 
 #include "app/interrupt.h"
@@ -19,8 +18,8 @@ void catch_interrupts() {
     std::thread([signals] {
         while (true) {
             int signal = 0;
-            if (sigwait(&signals, &signal) == 0 && note_interrupt()) {
-                std::_Exit(kExitInterrupted);
+            if (sigwait(&signals, &signal) == 0) {
+                note_interrupt();
             }
         }
     }).detach();

@@ -4,7 +4,7 @@
 
 namespace interrupt {
 
-// Notes an interrupt and wakes every wait; true when one had been noted before.
-bool note_interrupt();
+// Notes an interrupt and wakes every wait.
+void note_interrupt();
 
 }  // namespace interrupt

@@ -1,8 +1,6 @@
 // Windows: the console calls the handler on a thread of its own for Ctrl-C and Ctrl-Break.
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "app/interrupt.h"
 #include "app/interrupt_state.h"
 
@@ -13,9 +11,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
     }
-    if (note_interrupt()) {
-        std::_Exit(kExitInterrupted);
-    }
+    note_interrupt();
     return TRUE;
 }
 
