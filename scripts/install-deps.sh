@@ -20,6 +20,8 @@ if [[ "${1:-}" == "--windows" ]]; then
 else
     packages=(
         g++ cmake ninja-build pkg-config
+        # The manual pages' tool, and bash-completion for the completion's test.
+        scdoc bash-completion
         libgtest-dev libgmock-dev libbenchmark-dev
         nlohmann-json3-dev
         qt6-base-dev fonts-ipafont-gothic
