@@ -1,17 +1,21 @@
-// virude-dump: one click of the READ button from the command line, for scripts and
-// machines without a display.
+// virude-dump: one click of the READ button from the command line, for scripts and machines
+// without a display; or a list of the readers, a wait for a card, or a watch that reads every
+// card put on the reader.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <iosfwd>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "app/card_read.h"
 #include "card/read_command.h"
-#include "card/read_view.h"
+#include "card/trace.h"
+#include "felica/reader_library.h"
 
 namespace dump_cli {
 
@@ -22,7 +26,17 @@ inline constexpr int kExitNoReader = 3;
 inline constexpr int kExitNoCard = 4;
 inline constexpr int kExitReadError = 5;
 
+// How often --wait and --watch look for a card.
+inline constexpr std::chrono::milliseconds kPollInterval{250};
+
 struct Options {
+    std::optional<std::string> reader;  // --reader
+    bool list_readers = false;
+    bool wait = false;
+    std::optional<std::chrono::milliseconds> wait_limit;  // --wait=SECONDS
+    bool watch = false;
+    bool json = false;
+    bool verbose = false;
     bool trace = false;
     bool help = false;
     bool version = false;
@@ -31,31 +45,33 @@ struct Options {
 // The options of the arguments after the program name, or what is wrong with them.
 std::variant<Options, std::string> parse_arguments(std::span<const std::string_view> arguments);
 
+std::string usage_line();
 std::string usage_text();
 std::string version_text();
 
-// Keeps what the read command shows, as the window would.
-class RecordingView final : public card::ReadView {
-  public:
-    void set_message(std::string_view text) override;
-    void set_box_text(card::OutputBox box, std::string_view text) override;
-
-    const std::string& message() const { return message_; }
-    // The box's text, if this run wrote it.
-    std::optional<std::string> box_text(card::OutputBox box) const;
-
-  private:
-    std::string message_;
-    std::map<card::OutputBox, std::string> boxes_;
-};
+// The sink for the read command's trace lines: `err` with --trace, none otherwise (also when
+// the arguments are unusable).
+card::TraceSink trace_sink(const std::variant<Options, std::string>& parsed, std::ostream& err);
 
 // Each box this run filled, in plan order: its caption line, then its dump lines ending in LF.
 void print_boxes(std::ostream& out, const RecordingView& view);
 
 int exit_code(card::ClickOutcome outcome);
 
-// The whole program after main's argument handling: parses, reads through the reader
-// VIRUDE_READER names and prints. Returns the exit code.
-int run(std::span<const std::string_view> arguments, std::ostream& out, std::ostream& err);
+// What --wait and --watch ask of the world around them: whether to stop (Ctrl-C), and a pause
+// that ends early when they should stop (true then).
+struct LoopControl {
+    std::function<bool()> stopped;
+    std::function<bool(std::chrono::milliseconds)> pause;
+};
+
+// --watch: reads every card put on the reader `opener` opens, once per placement, and prints
+// each read, until `control` says stop. Returns the exit code.
+int watch(const felica::ReaderOpener& opener, const Options& options, const LoopControl& control,
+          std::ostream& out, std::ostream& err);
+
+// The whole program after main's argument handling: reads through the reader --reader or
+// VIRUDE_READER names (or lists the readers) and prints. Returns the exit code.
+int run(const std::variant<Options, std::string>& parsed, std::ostream& out, std::ostream& err);
 
 }  // namespace dump_cli

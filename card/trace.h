@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace card {
 
@@ -14,6 +15,19 @@ using TraceSink = std::function<void(std::string_view)>;
 
 // Installs the sink for trace lines (an empty sink discards them); returns the previous one.
 TraceSink set_trace_sink(TraceSink sink);
+
+// Installs a sink for as long as it lives, then puts the previous one back. A program's main
+// holds one for the program's whole run.
+class TraceSinkScope {
+  public:
+    explicit TraceSinkScope(TraceSink sink) : previous_(set_trace_sink(std::move(sink))) {}
+    ~TraceSinkScope() { set_trace_sink(std::move(previous_)); }
+    TraceSinkScope(const TraceSinkScope&) = delete;
+    TraceSinkScope& operator=(const TraceSinkScope&) = delete;
+
+  private:
+    TraceSink previous_;
+};
 
 // The line: the message, followed directly by the value's decimal text when there is one.
 std::string compose_trace_line(std::string_view message, std::optional<std::int32_t> value);

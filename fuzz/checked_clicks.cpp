@@ -203,11 +203,13 @@ void CheckedClicks::click() {
     using card::ClickOutcome;
     log_.reset();
     std::vector<std::string> trace;
-    const card::TraceSink previous =
-        card::set_trace_sink([&trace](std::string_view line) { trace.emplace_back(line); });
     RecordingView view;
-    const ClickOutcome outcome = card::Command_Click(library_, view);
-    card::set_trace_sink(previous);
+    ClickOutcome outcome;
+    {
+        const card::TraceSinkScope sink(
+            [&trace](std::string_view line) { trace.emplace_back(line); });
+        outcome = card::Command_Click(library_, view);
+    }
 
     // The reader, when one was opened, is closed exactly once, by the click itself.
     FUZZ_CHECK((log_ == nullptr) == (outcome == ClickOutcome::no_reader));

@@ -40,7 +40,7 @@ void check_stream(ByteView stream) {
 
 // A message from the fuzzer's bytes; encoded, it parses back to itself (texts cut to size).
 void check_message(fuzz::FuzzInput& input) {
-    const Byte kind = input.byte() % 8;
+    const Byte kind = input.byte() % 10;
     const auto error = static_cast<RwError>(input.byte() % 21);
     const std::uint32_t timeout = std::uint32_t{input.byte()} << 16 | input.byte();
     const ByteView bytes = input.take((std::size_t{input.byte()} << 8) | input.byte());
@@ -69,9 +69,23 @@ void check_message(fuzz::FuzzInput& input) {
         case 6:
             message = TransferDone{error, error == RwError::none ? frame : Bytes{}, text};
             break;
-        default:
+        case 7:
             message = Closed{};
             break;
+        case 8:
+            message = ListRequest{};
+            break;
+        default: {
+            // Devices whose connection strings and names are cut from the text.
+            DevicesListed listed;
+            for (std::size_t at = 0; at < text.size() && listed.devices.size() <= kMaxListedDevices;
+                 at += 1 + (timeout & 0x3F)) {
+                const std::string piece = text.substr(at, 1 + (timeout & 0x3F));
+                listed.devices.push_back({piece, piece.substr(0, piece.size() / 2)});
+            }
+            message = listed;
+            break;
+        }
     }
     const auto encoded = encode(message);
     if (!encoded) {
@@ -89,6 +103,10 @@ void check_message(fuzz::FuzzInput& input) {
                 m.reason.resize(std::min(m.reason.size(), kMaxText));
             } else if constexpr (std::is_same_v<T, TransferDone>) {
                 m.detail.resize(std::min(m.detail.size(), kMaxText));
+            } else if constexpr (std::is_same_v<T, DevicesListed>) {
+                for (ListedDevice& device : m.devices) {
+                    device.name.resize(std::min(device.name.size(), kMaxText));
+                }
             }
         },
         message);

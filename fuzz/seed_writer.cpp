@@ -293,6 +293,17 @@ void helper_seeds() {
     Bytes transfer{0x01, 0x06, 0x00, 0x00, 0x00, 0x00, static_cast<Byte>(polling.size())};
     append(transfer, polling);
     write("helper_protocol_fuzzer", "transfer_done", transfer);
+    // A list of the devices instead of a session: one that could be opened, one that could not.
+    Bytes listing{0x00};
+    append(listing, *protocol::encode(protocol::ListRequest{}));
+    append(listing,
+           *protocol::encode(protocol::DevicesListed{
+               {{"pn532_uart:/dev/ttyUSB0", "PN532 over UART"}, {"acr122_usb:001:004", ""}}}));
+    write("helper_protocol_fuzzer", "listing", listing);
+    // Type, error, timeout (2 bytes), length (2 bytes) and the text the devices are cut from.
+    write("helper_protocol_fuzzer", "devices_listed",
+          {0x01, 0x09, 0x00, 0x00, 0x05, 0x00, 0x0C, 'p', 'n', '5', '3', '2', '_', 'u', 'a', 'r',
+           't', ':', 'x'});
 }
 
 // An RC-S380 session as the Port-100 harness drives it, from the chip's model: each pipe
@@ -388,6 +399,16 @@ void card_image_seeds(const fs::path& test_data) {
                   Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
         }
     }
+    // What virude-dump --json writes of a read that failed half-way.
+    LoadedCard partial{demo_card(), {}, "simulated reader", ReadOutcome{}};
+    partial.image.services.erase(0x108F);
+    partial.image.services.erase(0x10CB);
+    partial.outcome->exit_code = 5;
+    partial.outcome->message = "読み込みエラーです。";
+    partial.outcome->rw_error_type = 6;
+    partial.outcome->reason = "reading service 0x108F failed on simulated reader (card removed)";
+    partial.outcome->failed_services = {0x108F, 0x10CB};
+    write("card_image_fuzzer", "json_output_partial", text(card_image_json(partial)));
     write("card_image_fuzzer", "broken_duplicate_key",
           text(R"({"idm":"012E4CD3A1B2C3D4","idm":"012E4CD3A1B2C3D4"})"));
     write("card_image_fuzzer", "broken_unicode_key",

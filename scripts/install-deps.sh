@@ -12,6 +12,8 @@ set -euo pipefail
 # service with its CCID driver for PC/SC readers.
 build=(
     g++ cmake ninja-build pkg-config
+    # The manual pages' tool.
+    scdoc
     nlohmann-json3-dev qt6-base-dev libnfc-dev libpcsclite-dev libusb-1.0-0-dev
 )
 programs=("${build[@]}" fonts-ipafont-gothic pcscd libccid)
@@ -44,6 +46,8 @@ case "${1:-}" in
     packages=(
         "${programs[@]}"
         libgtest-dev libgmock-dev libbenchmark-dev
+        # bash-completion for the completion's test.
+        bash-completion
         xvfb xdotool imagemagick
         libnfc-bin
         vsmartcard-vpcd pcsc-tools

@@ -10,10 +10,12 @@ enum Type : Byte {
     kPollRequest = 0x02,
     kExchangeRequest = 0x03,
     kCloseRequest = 0x04,
+    kListRequest = 0x05,
     kOpened = 0x81,
     kOpenFailed = 0x82,
     kTransferDone = 0x83,
     kClosed = 0x84,
+    kDevicesListed = 0x85,
 };
 
 // The largest payload each type may carry.
@@ -26,7 +28,10 @@ std::optional<std::size_t> max_payload(Byte type) {
             return 4 + kMaxCommandFrame;
         case kCloseRequest:
         case kClosed:
+        case kListRequest:
             return 0;
+        case kDevicesListed:
+            return kMaxPayload;
         case kOpened:
         case kOpenFailed:
             return 1 + kMaxText;
@@ -135,6 +140,28 @@ std::optional<Bytes> body(const TransferDone& m) {
 std::optional<Bytes> body(const Closed&) {
     return Bytes{kClosed};
 }
+std::optional<Bytes> body(const ListRequest&) {
+    return Bytes{kListRequest};
+}
+std::optional<Bytes> body(const DevicesListed& m) {
+    if (m.devices.size() > kMaxListedDevices) {
+        return std::nullopt;
+    }
+    Bytes out{kDevicesListed, static_cast<Byte>(m.devices.size())};
+    for (const ListedDevice& device : m.devices) {
+        const std::string& connstring = device.connstring;
+        if (connstring.empty() || connstring.size() > kMaxConnstring || has_nul(connstring)) {
+            return std::nullopt;
+        }
+        const std::string name = cut(device.name);
+        out.push_back(static_cast<Byte>(connstring.size() >> 8));
+        out.push_back(static_cast<Byte>(connstring.size() & 0xFF));
+        put_text(out, connstring);
+        out.push_back(static_cast<Byte>(name.size()));
+        put_text(out, name);
+    }
+    return out;
+}
 
 std::string text_of(ByteView bytes) {
     return {bytes.begin(), bytes.end()};
@@ -143,6 +170,40 @@ std::string text_of(ByteView bytes) {
 std::uint32_t u32_at(ByteView bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
            (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+// A list of devices: their count, then each device's connection string (2-byte length) and
+// name (1-byte length).
+std::optional<Message> decode_devices(ByteView payload) {
+    if (payload.empty() || payload[0] > kMaxListedDevices) {
+        return std::nullopt;
+    }
+    DevicesListed listed;
+    std::size_t at = 1;
+    for (int i = 0; i < payload[0]; ++i) {
+        if (payload.size() < at + 2) {
+            return std::nullopt;
+        }
+        const std::size_t length = (std::size_t{payload[at]} << 8) | payload[at + 1];
+        at += 2;
+        if (length == 0 || length > kMaxConnstring || payload.size() < at + length + 1) {
+            return std::nullopt;
+        }
+        std::string connstring = text_of(payload.subspan(at, length));
+        at += length;
+        const std::size_t name_length = payload[at];
+        at += 1;
+        if (has_nul(connstring) || name_length > kMaxText || payload.size() < at + name_length) {
+            return std::nullopt;
+        }
+        listed.devices.push_back(
+            {std::move(connstring), text_of(payload.subspan(at, name_length))});
+        at += name_length;
+    }
+    if (at != payload.size()) {
+        return std::nullopt;
+    }
+    return listed;
 }
 
 // The message a payload of `type` holds, or nothing when it breaks the type's rules.
@@ -203,6 +264,10 @@ std::optional<Message> decode(Byte type, ByteView payload) {
         }
         case kClosed:
             return Closed{};
+        case kListRequest:
+            return ListRequest{};
+        case kDevicesListed:
+            return decode_devices(payload);
         default:
             return std::nullopt;
     }

@@ -3,8 +3,8 @@
 // refuses anything malformed or oversized.
 //
 // A message is a type byte, the payload's length (2 bytes, big-endian) and the payload.
-// The program sends requests (open, poll, exchange, close); the helper answers each with one
-// reply (opened or open failed, a transfer's result, closed).
+// The program sends requests (open, poll, exchange, close, or list); the helper answers each
+// with one reply (opened or open failed, a transfer's result, closed, the devices listed).
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "felica/errors.h"
 #include "felica/types.h"
@@ -28,8 +29,11 @@ inline constexpr std::size_t kMaxCommandFrame = 255;
 inline constexpr std::size_t kMaxAnswer = 264;
 // Names, reasons and details are diagnostics: longer ones are cut when encoded.
 inline constexpr std::size_t kMaxText = 255;
-// No message's payload is larger (an open request with the longest connection string).
-inline constexpr std::size_t kMaxPayload = 1 + kMaxConnstring;
+// The most devices a list holds (libnfc's own tools ask for as many).
+inline constexpr std::size_t kMaxListedDevices = 16;
+// No message's payload is larger (a list of the most devices with the longest texts).
+inline constexpr std::size_t kMaxPayload =
+    1 + kMaxListedDevices * (2 + kMaxConnstring + 1 + kMaxText);
 
 // Requests, program to helper.
 struct OpenRequest {
@@ -48,6 +52,10 @@ struct ExchangeRequest {
 };
 struct CloseRequest {
     bool operator==(const CloseRequest&) const = default;
+};
+// Asks for the devices libnfc can see instead of opening one; the helper ends after the reply.
+struct ListRequest {
+    bool operator==(const ListRequest&) const = default;
 };
 
 // Replies, helper to program.
@@ -70,9 +78,18 @@ struct TransferDone {
 struct Closed {
     bool operator==(const Closed&) const = default;
 };
+struct ListedDevice {
+    std::string connstring;  // never empty
+    std::string name;        // empty when the device could not be opened to ask
+    bool operator==(const ListedDevice&) const = default;
+};
+struct DevicesListed {
+    std::vector<ListedDevice> devices;  // at most kMaxListedDevices
+    bool operator==(const DevicesListed&) const = default;
+};
 
 using Message = std::variant<OpenRequest, PollRequest, ExchangeRequest, CloseRequest, Opened,
-                             OpenFailed, TransferDone, Closed>;
+                             OpenFailed, TransferDone, Closed, ListRequest, DevicesListed>;
 
 // The message's bytes; nothing when a frame or connection string is out of bounds or holds
 // what the other side would refuse. Texts longer than kMaxText are cut.

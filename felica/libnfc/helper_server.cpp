@@ -57,10 +57,22 @@ proto::Message transfer_reply(const ReaderBackend& reader, Transfer transfer) {
 
 class Session {
   public:
-    explicit Session(const DeviceOpener& open) : open_(open) {}
+    Session(const DeviceOpener& open, const DeviceLister& list) : open_(open), list_(list) {}
 
     // The reply to `request`, or nothing when it is out of turn.
     std::optional<proto::Message> handle(const proto::Message& request) {
+        if (std::holds_alternative<proto::ListRequest>(request)) {
+            if (opened_ || !list_) {
+                return std::nullopt;
+            }
+            opened_ = true;
+            ended_ = true;
+            proto::Message listed = list_();
+            if (!proto::encode(listed)) {  // what the lister gave cannot be sent as it is
+                return proto::OpenFailed{RwError::io_error, "libnfc listed what cannot be sent"};
+            }
+            return listed;
+        }
         if (const auto* open = std::get_if<proto::OpenRequest>(&request)) {
             if (opened_) {
                 return std::nullopt;
@@ -106,6 +118,7 @@ class Session {
 
   private:
     const DeviceOpener& open_;
+    const DeviceLister& list_;
     std::unique_ptr<ReaderBackend> reader_;
     bool opened_ = false;
     bool ended_ = false;
@@ -113,8 +126,8 @@ class Session {
 
 }  // namespace
 
-int serve_session(int requests, int replies, const DeviceOpener& open) {
-    Session session(open);
+int serve_session(int requests, int replies, const DeviceOpener& open, const DeviceLister& list) {
+    Session session(open, list);
     Bytes buffer;
     while (!session.ended()) {
         const proto::Parsed parsed = proto::parse_message(buffer);

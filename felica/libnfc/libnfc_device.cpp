@@ -5,6 +5,7 @@
 #include <nfc/nfc.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -161,6 +162,32 @@ OpenedReader open_libnfc_device(const std::optional<std::string>& connstring) {
                                                " as a reader: " + nfc_strerror(device));
     }
     return {std::make_unique<LibnfcDevice>(std::move(session)), RwError::none, {}};
+}
+
+libnfc::protocol::Message list_libnfc_devices() {
+    namespace proto = libnfc::protocol;
+    quiet_libnfc_log_unless_asked();
+    nfc_context* raw_context = nullptr;
+    nfc_init(&raw_context);
+    const libnfc::ContextHandle context(raw_context);
+    if (!context) {
+        return proto::OpenFailed{RwError::no_reader, "libnfc could not start"};
+    }
+    nfc_connstring found[proto::kMaxListedDevices];
+    const std::size_t count = nfc_list_devices(context.get(), found, proto::kMaxListedDevices);
+    proto::DevicesListed listed;
+    for (std::size_t i = 0; i < count && i < proto::kMaxListedDevices; ++i) {
+        const std::string connstring(found[i], strnlen(found[i], NFC_BUFSIZE_CONNSTRING));
+        if (connstring.empty()) {
+            continue;
+        }
+        // The name is the device's answer to being opened; a device another program holds
+        // is listed without one.
+        const libnfc::DeviceHandle device(nfc_open(context.get(), connstring.c_str()));
+        listed.devices.push_back(
+            {connstring, device ? std::string(nfc_device_get_name(device.get())) : std::string()});
+    }
+    return listed;
 }
 
 }  // namespace felica

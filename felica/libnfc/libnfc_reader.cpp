@@ -21,6 +21,8 @@ using libnfc::HelperProcess;
 // Starting the helper and opening the device: libnfc takes about 1.4 s to give up on a
 // silent serial reader, and searching for the default device may take longer.
 constexpr std::chrono::microseconds kOpenWait = 5s;
+// Listing: libnfc searches its drivers' buses, then each device found is opened for its name.
+constexpr std::chrono::microseconds kListWait = 10s;
 // Closing: libnfc powers the chip down and waits for its answer.
 constexpr std::chrono::microseconds kCloseWait = 1s;
 // A helper that has answered "closed" or "open failed" ends by itself in this time.
@@ -181,6 +183,60 @@ std::filesystem::path libnfc_helper_path() {
     return {};
 }
 
+namespace {
+
+// The helper at `helper` (or where it is found), started; or why it could not be.
+libnfc::StartedHelper start_libnfc_helper(const std::filesystem::path& helper) {
+    const std::filesystem::path program = helper.empty() ? libnfc_helper_path() : helper;
+    if (program.empty()) {
+        std::string places;
+        for (const std::filesystem::path& place : helper_places()) {
+            places += (places.empty() ? " (looked for " : " and ") + place.string();
+        }
+        return {nullptr, std::string("libnfc helper ") + VIRUDE_LIBNFC_HELPER + " not found" +
+                             (places.empty() ? "" : places + ")")};
+    }
+    libnfc::StartedHelper started = libnfc::start_helper(program);
+    if (!started.process) {
+        started.error = "libnfc helper " + program.string() + " did not start: " + started.error;
+    }
+    return started;
+}
+
+}  // namespace
+
+FamilyListing list_libnfc_readers(const Deadline& deadline, const std::filesystem::path& helper) {
+    FamilyListing listing;
+    libnfc::StartedHelper started = start_libnfc_helper(helper);
+    if (!started.process) {
+        listing.problem = started.error;
+        return listing;
+    }
+    HelperProcess& process = *started.process;
+    const Reply reply = ask(process, *proto::encode(proto::ListRequest{}), deadline.cap(kListWait));
+    if (!reply.message) {
+        listing.problem = reply.why;
+        return listing;
+    }
+    process.end(deadline.cap(kExitGrace));
+    if (const auto* failed = std::get_if<proto::OpenFailed>(&*reply.message)) {
+        listing.problem = "libnfc: " + failed->reason;
+    } else if (const auto* listed = std::get_if<proto::DevicesListed>(&*reply.message)) {
+        for (const proto::ListedDevice& device : listed->devices) {
+            listing.readers.push_back({"libnfc:" + device.connstring,
+                                       device.name.empty() ? "(could not be opened)" : device.name,
+                                       device.connstring});
+        }
+    } else {
+        listing.problem = "libnfc helper answered out of turn";
+    }
+    return listing;
+}
+
+bool libnfc_reader_built() {
+    return true;
+}
+
 OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
                                 const Deadline& deadline, const std::filesystem::path& helper) {
     if (connstring && connstring->size() > proto::kMaxConnstring) {
@@ -193,19 +249,9 @@ OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
     if (deadline.expired()) {
         return failure(RwError::reader_timeout, "the click ran out of time");
     }
-    const std::filesystem::path program = helper.empty() ? libnfc_helper_path() : helper;
-    if (program.empty()) {
-        std::string places;
-        for (const std::filesystem::path& place : helper_places()) {
-            places += (places.empty() ? " (looked for " : " and ") + place.string();
-        }
-        return failure(RwError::no_reader, std::string("libnfc helper ") + VIRUDE_LIBNFC_HELPER +
-                                               " not found" + (places.empty() ? "" : places + ")"));
-    }
-    libnfc::StartedHelper started = libnfc::start_helper(program);
+    libnfc::StartedHelper started = start_libnfc_helper(helper);
     if (!started.process) {
-        return failure(RwError::no_reader,
-                       "libnfc helper " + program.string() + " did not start: " + started.error);
+        return failure(RwError::no_reader, started.error);
     }
     HelperProcess& process = *started.process;
     Reply reply = ask(process, *request, deadline.cap(kOpenWait));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "felica/reader_backend.h"
+#include "felica/reader_listing.h"
 
 namespace felica {
 
@@ -19,6 +20,14 @@ namespace felica {
 OpenedReader open_libnfc_reader(const std::optional<std::string>& connstring,
                                 const Deadline& deadline = {},
                                 const std::filesystem::path& helper = {});
+
+// The devices libnfc sees, each with its connection string and name, through the helper at
+// `helper` (libnfc_helper_path() when empty).
+FamilyListing list_libnfc_readers(const Deadline& deadline = {},
+                                  const std::filesystem::path& helper = {});
+
+// Whether this build drives libnfc devices (the Windows build does not).
+bool libnfc_reader_built();
 
 // The helper program: next to the running program's executable (a build tree), else where
 // it is installed beside it (../libexec/virude from the program's directory). Empty when

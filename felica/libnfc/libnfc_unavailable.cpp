@@ -11,6 +11,14 @@ OpenedReader open_libnfc_reader(const std::optional<std::string>&, const Deadlin
             "(PC/SC readers) or sim"};
 }
 
+FamilyListing list_libnfc_readers(const Deadline&, const std::filesystem::path&) {
+    return {{}, "libnfc: not available in the Windows build"};
+}
+
+bool libnfc_reader_built() {
+    return false;
+}
+
 std::filesystem::path libnfc_helper_path() {
     return {};
 }

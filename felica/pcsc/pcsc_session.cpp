@@ -125,13 +125,15 @@ RwError PcscSession::list_readers(std::vector<std::string>& names) {
 }
 
 RwError PcscSession::cards_present(const std::vector<std::string>& names,
-                                   std::vector<bool>& present) {
+                                   std::vector<bool>& present, std::vector<Bytes>* atrs) {
     auto states = std::make_shared<std::vector<bool>>();
+    auto card_atrs = std::make_shared<std::vector<Bytes>>();
     const auto code = guarded(
-        [handles = handles_, names, states] {
+        [handles = handles_, names, states, card_atrs] {
             // With every state unknown to us, the current ones come back at once.
             std::vector<DWORD> flags;
-            const LONG rv = system::get_status_change(handles->context, names, 0, flags);
+            const LONG rv =
+                system::get_status_change(handles->context, names, 0, flags, card_atrs.get());
             for (const DWORD state : flags) {
                 states->push_back((state & SCARD_STATE_PRESENT) != 0 &&
                                   (state & SCARD_STATE_MUTE) == 0);
@@ -146,6 +148,15 @@ RwError PcscSession::cards_present(const std::vector<std::string>& names,
         return failed("SCardGetStatusChange", *code);
     }
     present = std::move(*states);
+    if (atrs) {
+        *atrs = std::move(*card_atrs);
+        atrs->resize(present.size());
+        for (std::size_t i = 0; i < present.size(); ++i) {
+            if (!present[i]) {
+                (*atrs)[i].clear();
+            }
+        }
+    }
     return RwError::none;
 }
 

@@ -38,8 +38,10 @@ class PcscSession final : public ApduChannel {
 
     RwError establish();
     RwError list_readers(std::vector<std::string>& names);
-    // Which of the readers `names` hold a card now.
-    RwError cards_present(const std::vector<std::string>& names, std::vector<bool>& present);
+    // Which of the readers `names` hold a card now, and the cards' ATRs when `atrs` is given
+    // (empty for a reader without a card).
+    RwError cards_present(const std::vector<std::string>& names, std::vector<bool>& present,
+                          std::vector<Bytes>* atrs = nullptr);
     RwError reader_state(const std::string& reader, ReaderState& state);
     // Waits at most `limit` for `reader`'s state to differ from `known`; `now` is the state
     // then (unchanged when the wait ran out).

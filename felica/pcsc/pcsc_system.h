@@ -29,9 +29,10 @@ LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names);
 
 // SCardGetStatusChange: waits at most `wait_ms` for a reader's state to differ from the one
 // in `states` (SCARD_STATE_* flags, one per name; SCARD_STATE_UNAWARE when unknown, which
-// answers at once) and puts the readers' states in `states`, when the call succeeds.
+// answers at once) and puts the readers' states in `states`, when the call succeeds, and
+// their cards' ATRs in `atrs` when it is given.
 LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& names, DWORD wait_ms,
-                       std::vector<DWORD>& states);
+                       std::vector<DWORD>& states, std::vector<Bytes>* atrs = nullptr);
 
 // Connects to the card on the reader `name`.
 LONG connect(SCARDCONTEXT context, const std::string& name, DWORD share_mode, DWORD protocols,

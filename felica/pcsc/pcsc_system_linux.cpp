@@ -1,5 +1,7 @@
 // pcsc-lite: reader names are UTF-8 `char` strings, and the ATR and receive buffers have the
 // sizes pcsc-lite defines.
+#include <algorithm>
+
 #include "felica/pcsc/pcsc_system.h"
 
 namespace felica::pcsc::system {
@@ -27,7 +29,7 @@ LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names) {
 }
 
 LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& names, DWORD wait_ms,
-                       std::vector<DWORD>& states) {
+                       std::vector<DWORD>& states, std::vector<Bytes>* atrs) {
     std::vector<SCARD_READERSTATE> readers(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         readers[i].szReader = names[i].c_str();
@@ -39,6 +41,10 @@ LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& nam
         states.clear();
         for (const SCARD_READERSTATE& reader : readers) {
             states.push_back(reader.dwEventState);
+            if (atrs) {
+                const DWORD length = std::min<DWORD>(reader.cbAtr, sizeof reader.rgbAtr);
+                atrs->emplace_back(reader.rgbAtr, reader.rgbAtr + length);
+            }
         }
     }
     return rv;

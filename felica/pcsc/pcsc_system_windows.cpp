@@ -10,6 +10,7 @@
 //   SCardListReaders then answer SCARD_E_NO_SERVICE or SCARD_E_SERVICE_STOPPED (both the
 //   "service not running" error type), no readers SCARD_E_NO_READERS_AVAILABLE.
 // - SCardCancel ends a wait in SCardGetStatusChange as in pcsc-lite, and nothing else.
+#include <algorithm>
 #include <memory>
 
 #include "felica/pcsc/pcsc_system.h"
@@ -40,7 +41,7 @@ LONG list_readers(SCARDCONTEXT context, std::vector<std::string>& names) {
 }
 
 LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& names, DWORD wait_ms,
-                       std::vector<DWORD>& states) {
+                       std::vector<DWORD>& states, std::vector<Bytes>* atrs) {
     std::vector<std::wstring> wide_names;
     for (const std::string& name : names) {
         wide_names.push_back(utf16_from_utf8(name));
@@ -56,6 +57,10 @@ LONG get_status_change(SCARDCONTEXT context, const std::vector<std::string>& nam
         states.clear();
         for (const SCARD_READERSTATEW& reader : readers) {
             states.push_back(reader.dwEventState);
+            if (atrs) {
+                const DWORD length = std::min<DWORD>(reader.cbAtr, sizeof reader.rgbAtr);
+                atrs->emplace_back(reader.rgbAtr, reader.rgbAtr + length);
+            }
         }
     }
     return rv;

@@ -3,11 +3,17 @@
 #include <libusb.h>
 
 #include <cstdio>
+#include <string_view>
 
 namespace felica::rcs380 {
 namespace {
 
 constexpr int kInterface = 0;
+
+// What to do when the reader's device node is not the user's.
+constexpr std::string_view kPermissionFix =
+    "install the udev rule 60-virude-rcs380.rules (the Debian package does), or join the group "
+    "plugdev, then replug the reader";
 
 std::string location_text(int bus, int device) {
     char text[40];
@@ -170,9 +176,7 @@ OpenedPipe claim(Context& context, libusb_device* device, const std::string& whe
     if (opened == LIBUSB_ERROR_ACCESS) {
         return failure(RwError::no_reader,
                        "no permission to open the RC-S380 at " + where +
-                           " (LIBUSB_ERROR_ACCESS): install the udev rule "
-                           "60-virude-rcs380.rules (the Debian package does), or join the "
-                           "group plugdev, then replug the reader",
+                           " (LIBUSB_ERROR_ACCESS): " + std::string(kPermissionFix),
                        where);
     }
     if (opened != LIBUSB_SUCCESS) {
@@ -253,6 +257,47 @@ OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const De
                                                " (see lsusb -d 054c:)");
     }
     return failure(RwError::no_reader, "no RC-S380 (USB 054c:06c1 or 054c:06c3) found");
+}
+
+Rcs380Search find_libusb_rcs380() {
+    Rcs380Search search;
+    libusb_context* raw_context = nullptr;
+    if (const int code = libusb_init(&raw_context); code != LIBUSB_SUCCESS) {
+        search.problem = std::string("libusb could not start (") + libusb_error_name(code) + ")";
+        return search;
+    }
+    const Context context(raw_context);
+    libusb_device** raw_list = nullptr;
+    const ssize_t count = libusb_get_device_list(context.get(), &raw_list);
+    if (count < 0) {
+        search.problem = std::string("libusb could not list the USB devices (") +
+                         libusb_error_name(static_cast<int>(count)) + ")";
+        return search;
+    }
+    const DeviceList list(raw_list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device* device = raw_list[i];
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+            !is_rcs380(descriptor)) {
+            continue;
+        }
+        FoundRcs380 found{{libusb_get_bus_number(device), libusb_get_device_address(device)},
+                          descriptor.idProduct,
+                          {}};
+        libusb_device_handle* handle = nullptr;
+        const int opened = libusb_open(device, &handle);
+        if (opened == LIBUSB_SUCCESS) {
+            libusb_close(handle);
+        } else if (opened == LIBUSB_ERROR_ACCESS) {
+            found.problem =
+                "no permission to open it (LIBUSB_ERROR_ACCESS): " + std::string(kPermissionFix);
+        } else {
+            found.problem = std::string("cannot be opened (") + libusb_error_name(opened) + ")";
+        }
+        search.found.push_back(std::move(found));
+    }
+    return search;
 }
 
 }  // namespace felica::rcs380

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "felica/deadline.h"
 #include "felica/errors.h"
@@ -32,5 +33,20 @@ struct OpenedPipe {
 
 // Opens the first RC-S380 (054c:06c1 or 054c:06c3), or the one at `location`.
 OpenedPipe open_libusb_pipe(const std::optional<UsbLocation>& location, const Deadline& deadline);
+
+// An RC-S380 on the USB, as a list of readers shows it.
+struct FoundRcs380 {
+    UsbLocation location;
+    std::uint16_t product_id = 0;
+    std::string problem;  // why it could not be opened (no permission …); empty when it can
+};
+struct Rcs380Search {
+    std::vector<FoundRcs380> found;
+    std::string problem;  // why the USB could not be searched
+};
+
+// Every RC-S380 on the USB. Each is opened and closed again to see whether it can be: nothing
+// is claimed and nothing is sent to it.
+Rcs380Search find_libusb_rcs380();
 
 }  // namespace felica::rcs380

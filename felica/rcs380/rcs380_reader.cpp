@@ -158,4 +158,32 @@ OpenedReader open_rcs380_reader(const std::optional<std::string>& bus_device,
         opened.kernel_driver_detached ? "kernel driver port100 detached" : "", deadline);
 }
 
+FamilyListing list_rcs380_readers(const Deadline&) {
+    // Listing, opening and closing are quick system calls: no deadline is needed.
+    const rcs380::Rcs380Search search = rcs380::find_libusb_rcs380();
+    FamilyListing listing;
+    if (!search.problem.empty()) {
+        listing.problem = "RC-S380: " + search.problem;
+    }
+    for (const rcs380::FoundRcs380& found : search.found) {
+        char where[48];
+        std::snprintf(where, sizeof where, "bus %03d device %03d", found.location.bus,
+                      found.location.device);
+        std::string details = where;
+        if (!found.problem.empty()) {
+            details += ", " + found.problem;
+        }
+        listing.readers.push_back(
+            {"rcs380:" + std::to_string(found.location.bus) + ":" +
+                 std::to_string(found.location.device),
+             found.product_id == rcs380::kRcs380pProductId ? "Sony RC-S380/P" : "Sony RC-S380/S",
+             std::move(details)});
+    }
+    return listing;
+}
+
+bool rcs380_reader_built() {
+    return true;
+}
+
 }  // namespace felica

@@ -7,6 +7,7 @@
 
 #include "felica/rcs380/bulk_pipe.h"
 #include "felica/reader_backend.h"
+#include "felica/reader_listing.h"
 
 namespace felica {
 
@@ -14,6 +15,10 @@ namespace felica {
 // names.
 OpenedReader open_rcs380_reader(const std::optional<std::string>& bus_device,
                                 const Deadline& deadline = {});
+// Every RC-S380 on the USB, and whether it can be opened; nothing is sent to them.
+FamilyListing list_rcs380_readers(const Deadline& deadline = {});
+// Whether this build drives the RC-S380 over USB (the Windows build does not).
+bool rcs380_reader_built();
 
 namespace rcs380 {
 

@@ -11,4 +11,12 @@ OpenedReader open_rcs380_reader(const std::optional<std::string>&, const Deadlin
             "serves it through PC/SC (VIRUDE_READER=pcsc)"};
 }
 
+FamilyListing list_rcs380_readers(const Deadline&) {
+    return {{}, "RC-S380 over USB: not available in the Windows build"};
+}
+
+bool rcs380_reader_built() {
+    return false;
+}
+
 }  // namespace felica

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -208,12 +209,73 @@ CardFaults parse_faults(const json& faults) {
     return out;
 }
 
+std::int32_t int32_field(const json& value, const char* name) {
+    if (!value.is_number_integer() || value.get<long long>() < INT32_MIN ||
+        value.get<long long>() > INT32_MAX) {
+        throw ImageError{std::string("\"") + name + "\" must be a whole number of 32 bits"};
+    }
+    return static_cast<std::int32_t>(value.get<long long>());
+}
+
+std::string text_field(const json& value, const char* name) {
+    if (!value.is_string()) {
+        throw ImageError{std::string("\"") + name + "\" must be a string"};
+    }
+    return value.get<std::string>();
+}
+
+ReadOutcome parse_outcome(const json& outcome) {
+    if (!outcome.is_object()) {
+        throw ImageError{"\"outcome\" must be an object"};
+    }
+    reject_unknown_keys(
+        outcome,
+        {"exit_code", "message", "felica_error_type", "rw_error_type", "reason", "failed_services"},
+        " in \"outcome\"");
+    ReadOutcome out;
+    if (const auto it = outcome.find("exit_code"); it != outcome.end()) {
+        if (!it->is_number_integer() || it->get<long long>() < 0 || it->get<long long>() > 255) {
+            throw ImageError{"\"exit_code\" must be a whole number from 0 to 255"};
+        }
+        out.exit_code = static_cast<int>(it->get<long long>());
+    }
+    if (const auto it = outcome.find("message"); it != outcome.end()) {
+        out.message = text_field(*it, "message");
+    }
+    if (const auto it = outcome.find("felica_error_type"); it != outcome.end()) {
+        out.felica_error_type = int32_field(*it, "felica_error_type");
+    }
+    if (const auto it = outcome.find("rw_error_type"); it != outcome.end()) {
+        out.rw_error_type = int32_field(*it, "rw_error_type");
+    }
+    if (const auto it = outcome.find("reason"); it != outcome.end()) {
+        out.reason = text_field(*it, "reason");
+    }
+    if (const auto it = outcome.find("failed_services"); it != outcome.end()) {
+        const std::string problem = "\"failed_services\" must be an array of service codes";
+        if (!it->is_array() || it->size() > 0x10000) {
+            throw ImageError{problem};
+        }
+        for (const json& item : *it) {
+            const auto code = item.is_string() ? service_code_of(item.get_ref<const std::string&>())
+                                               : std::nullopt;
+            if (!code) {
+                throw ImageError{problem + " (4 hex digits each)"};
+            }
+            out.failed_services.push_back(*code);
+        }
+    }
+    return out;
+}
+
 LoadedCard parse_document(const json& document) {
     if (!document.is_object()) {
         throw ImageError{"the top level must be a JSON object"};
     }
-    reject_unknown_keys(document,
-                        {"idm", "pmm", "system_code", "block_limit", "services", "faults"}, "");
+    reject_unknown_keys(
+        document,
+        {"idm", "pmm", "system_code", "block_limit", "services", "faults", "reader", "outcome"},
+        "");
     // Fields are checked in the order the header documents them; the first problem is reported.
     const auto required = [&document](const char* name) -> const json& {
         const auto it = document.find(name);
@@ -244,7 +306,23 @@ LoadedCard parse_document(const json& document) {
     if (const auto it = document.find("faults"); it != document.end()) {
         card.faults = parse_faults(*it);
     }
+    if (const auto it = document.find("reader"); it != document.end()) {
+        card.reader = text_field(*it, "reader");
+    }
+    if (const auto it = document.find("outcome"); it != document.end()) {
+        card.outcome = parse_outcome(*it);
+    }
     return card;
+}
+
+std::string hex_text(ByteView bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const Byte b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
 }
 
 // nlohmann keeps the last of two equal keys without a word; an image with a key twice is
@@ -350,6 +428,59 @@ std::variant<LoadedCard, std::string> load_card_image(const std::string& path) {
     } catch (const std::exception& error) {
         return prefix + error.what();
     }
+}
+
+std::string card_image_json(const LoadedCard& card, int indent) {
+    using ordered = nlohmann::ordered_json;
+    ordered services = ordered::object();
+    for (const auto& [code, blocks] : card.image.services) {
+        ordered list = ordered::array();
+        for (const Block& block : blocks) {
+            list.push_back(hex_text(block));
+        }
+        services[hex4(code)] = std::move(list);
+    }
+    ordered document = {{"idm", hex_text(card.image.idm)},
+                        {"pmm", hex_text(card.image.pmm)},
+                        {"system_code", hex4(card.image.system_code)}};
+    if (card.image.block_limit != kMaxBlocksPerFrame) {
+        document["block_limit"] = card.image.block_limit;
+    }
+    document["services"] = std::move(services);
+    const CardFaults& faults = card.faults;
+    if (faults.removed_after || faults.silent || faults.garble != Garble::none ||
+        faults.sf1_encoding != Sf1Encoding::element_index) {
+        static const char* const kGarbles[] = {"none",         "truncate",
+                                               "wrong_length", "wrong_response_code",
+                                               "wrong_idm",    "wrong_block_count"};
+        static const char* const kSf1[] = {"index", "bitmask", "ff"};
+        ordered written = ordered::object();
+        if (faults.removed_after) {
+            written["removed_after"] = *faults.removed_after;
+        }
+        written["silent"] = faults.silent;
+        written["garble"] = kGarbles[static_cast<int>(faults.garble)];
+        written["sf1"] = kSf1[static_cast<int>(faults.sf1_encoding)];
+        document["faults"] = std::move(written);
+    }
+    if (card.reader) {
+        document["reader"] = *card.reader;
+    }
+    if (card.outcome) {
+        const ReadOutcome& outcome = *card.outcome;
+        ordered failed = ordered::array();
+        for (const std::uint16_t code : outcome.failed_services) {
+            failed.push_back(hex4(code));
+        }
+        document["outcome"] = {{"exit_code", outcome.exit_code},
+                               {"message", outcome.message},
+                               {"felica_error_type", outcome.felica_error_type},
+                               {"rw_error_type", outcome.rw_error_type},
+                               {"reason", outcome.reason},
+                               {"failed_services", std::move(failed)}};
+    }
+    // Texts that are not UTF-8 are written with U+FFFD in place of the broken bytes.
+    return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace felica

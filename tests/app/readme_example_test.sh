@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The README's card-image example used as a reader would use it: the JSON block under the
 # card-image-example marker saved as a file and read with virude-dump, whose output must hold
-# the lines the README shows under the card-image-output marker, in that order.
+# the lines the README shows under the card-image-output marker, in that order. The same image
+# with the card leaving after two answers, read with --json, must print exactly the README's
+# json-example.
 # Usage: readme_example_test.sh README.md VIRUDE_DUMP
 set -euo pipefail
 readme=$1
@@ -33,5 +35,18 @@ if ! awk 'BEGIN { i = 0; n = 0 }
     cat "$dir/actual" >&2
     echo "which lacks, in this order, the README's lines:" >&2
     cat "$dir/expected" >&2
+    exit 1
+fi
+
+# The --json example: the card image with "faults" added after its first line.
+block json-example >"$dir/expected.json"
+sed '1a\  "faults": {"removed_after": 2},' "$dir/card.json" >"$dir/leaving.json"
+set +e
+"$dump" --json --reader "sim:$dir/leaving.json" >"$dir/actual.json" 2>/dev/null
+code=$?
+set -e
+if [[ $code != 5 ]] || ! cmp -s "$dir/expected.json" "$dir/actual.json"; then
+    echo "virude-dump --json printed (exit code $code), unlike the README's json-example:" >&2
+    diff "$dir/expected.json" "$dir/actual.json" >&2 || true
     exit 1
 fi

@@ -151,17 +151,10 @@ class RecordingView final : public card::ReadView {
 // Collects trace lines while alive, then puts the previous sink back.
 class TraceCapture {
   public:
-    TraceCapture()
-        : previous_(
-              card::set_trace_sink([this](std::string_view line) { lines.emplace_back(line); })) {}
-    ~TraceCapture() { card::set_trace_sink(std::move(previous_)); }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
     std::vector<std::string> lines;
 
   private:
-    card::TraceSink previous_;
+    card::TraceSinkScope scope_{[this](std::string_view line) { lines.emplace_back(line); }};
 };
 
 }  // namespace card_test

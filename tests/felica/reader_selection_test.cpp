@@ -18,7 +18,7 @@ TEST(ReaderSelection, ExplainsEverySettingItCannotUse) {
         {"rcs380:1:256", "not BUS:DEVICE"},
         {"rcs380:x:5", "not BUS:DEVICE"},
 #endif
-        {"simulator", "unknown VIRUDE_READER value \"simulator\""},
+        {"simulator", "VIRUDE_READER: unknown reader \"simulator\""},
         {"SIM", "unknown"},
     };
     for (const auto& [setting, says] : cases) {

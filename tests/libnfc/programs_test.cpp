@@ -43,16 +43,33 @@ TEST(VirudeDumpThroughLibnfc, ReadsTheCardAsTheSimulatedReaderDoes) {
     }
 }
 
+// Listed with its connection string as libnfc names it, and the listed spec reads the card.
+TEST(VirudeDumpThroughLibnfc, ListsTheDeviceWithASpecThatReadsIt) {
+    pn532::Emulator emulator(demo_reader());
+    const std::map<std::string, std::string> environment = {
+        {"LIBNFC_DEVICE", emulator.connstring()}};
+    const ProgramRun listed = run_program({VIRUDE_DUMP_PATH, "--list-readers"}, environment);
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    const std::string spec = "libnfc:" + emulator.connstring();
+    EXPECT_THAT(listed.out, HasSubstr(spec + "\t"));
+    EXPECT_THAT(listed.out, HasSubstr("\t" + emulator.connstring() + "\n"));
+    EXPECT_EQ(emulator.count(pn532::kInListPassiveTarget), 0);  // no card was looked for
+    const ProgramRun run = run_program({VIRUDE_DUMP_PATH, "--reader", spec}, environment);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, run_dump("sim").out);
+}
+
 // Whether the reader answers with an error, makes libnfc abort() or makes it loop for ever,
 // virude-dump lives on to print the read error.
-TEST(VirudeDumpThroughLibnfc, ReadErrorPrintsOnlyTheMessage) {
+TEST(VirudeDumpThroughLibnfc, ReadErrorPrintsTheMessageAndTheReason) {
     for (const pn532::Fault fault :
          {pn532::Fault::error_frame, pn532::Fault::nad_status, pn532::Fault::more_information}) {
         SCOPED_TRACE(static_cast<int>(fault));
         pn532::Emulator emulator(demo_reader({{fault, pn532::kInDataExchange, 3}}));
         const ProgramRun run = run_dump("libnfc:" + emulator.connstring());
         EXPECT_EQ(run.exit_code, 5);
-        EXPECT_EQ(run.err, "読み込みエラーです。\n");
+        EXPECT_THAT(run.err, ::testing::StartsWith("読み込みエラーです。\nvirude-dump: reading "
+                                                   "service 0x090F failed on libnfc "));
         // 008B was read; 090F's second command (its last 5 blocks) failed.
         EXPECT_THAT(run.out, HasSubstr("0x008Bの内容\n 0:\t008B"));
         EXPECT_THAT(run.out, ::testing::Not(HasSubstr("0x090F")));

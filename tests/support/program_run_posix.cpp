@@ -1,14 +1,19 @@
 #include "support/program_run.h"
+#include "support/running_program.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +97,87 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     run.err = slurp(err_path);
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
+    return run;
+}
+
+RunningProgram::RunningProgram(const std::vector<std::string>& argv,
+                               const std::map<std::string, std::string>& environment) {
+    static std::atomic<int> started = 0;
+    const std::string stem = testing::TempDir() + "running_program_" + std::to_string(getpid()) +
+                             "_" + std::to_string(started++);
+    out_path_ = stem + ".out";
+    err_path_ = stem + ".err";
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> variables = child_environment(environment);
+    std::vector<char*> argument_pointers = pointers(arguments);
+    std::vector<char*> variable_pointers = pointers(variables);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t child = -1;
+    if (posix_spawn(&child, arguments[0].c_str(), &actions, nullptr, argument_pointers.data(),
+                    variable_pointers.data()) == 0) {
+        pid_ = child;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+RunningProgram::~RunningProgram() {
+    if (pid_ > 0 && !ended_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::remove(out_path_.c_str());
+    std::remove(err_path_.c_str());
+}
+
+std::string RunningProgram::out() const {
+    return slurp(out_path_);
+}
+
+bool RunningProgram::wait_for_output(const std::function<bool(const std::string&)>& condition,
+                                     std::chrono::milliseconds limit) const {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition(out())) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+void RunningProgram::interrupt() const {
+    if (pid_ > 0 && !ended_) {
+        kill(pid_, SIGINT);
+    }
+}
+
+ProgramRun RunningProgram::finish(std::chrono::milliseconds limit) {
+    ProgramRun run;
+    if (pid_ > 0 && !ended_) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        pid_t done = 0;
+        while ((done = waitpid(pid_, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (done == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        } else if (done == pid_ && WIFEXITED(status)) {
+            run.exit_code = WEXITSTATUS(status);
+        }
+        ended_ = true;
+    }
+    run.out = slurp(out_path_);
+    run.err = slurp(err_path_);
     return run;
 }
 

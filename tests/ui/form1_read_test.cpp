@@ -8,6 +8,7 @@
 #include <array>
 
 #include "card/messages.h"
+#include "card/trace.h"
 #include "felica/libnfc/libnfc_reader.h"
 #include "felica/sim/sim_reader.h"
 #include "tools/pn532_emulator/pn532_emulator.h"
@@ -121,12 +122,13 @@ class Form1ReadTest : public QObject {
         trace_lines.clear();
         const QtMessageHandler previous = qInstallMessageHandler(&capture_trace);
         {
+            const card::TraceSinkScope sink(&ui::log_trace_line);  // as the program's main does
             ui::Form1 form(reader.library());
             click_read(form);  // off by default
             QLoggingCategory::setFilterRules(QStringLiteral("virude.trace.debug=true"));
             click_read(form);
         }
-        card::TraceLine("after the window");  // the window took its sink away
+        card::TraceLine("after the program");  // the sink was taken away again
         QLoggingCategory::setFilterRules(QString());
         qInstallMessageHandler(previous);
 

@@ -14,6 +14,7 @@
 #include "felica/sim/sim_card.h"
 #include "felica/system/utf16.h"
 #include "support/click.h"
+#include "support/program_run.h"
 #include "support/windows_path.h"
 #include "ui/form1_controls.h"
 
@@ -233,6 +234,22 @@ TEST(Form1Window, NoCardReadErrorAndNoReader) {
         EXPECT_EQ(boxes, kEmptyBoxes);
         EXPECT_TRUE(virude.running());
     }
+}
+
+// The command line is handled before the window: the help goes to the standard output the
+// program was given, and a mistake ends the program with exit status 2.
+TEST(VirudeCommandLine, HelpAndMistakesWithoutAWindow) {
+    const test_support::ProgramRun help = test_support::run_program({VIRUDE_PATH, "--help"}, {});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_THAT(help.out, testing::StartsWith("Usage: virude [-r SPEC] [-h] [-V]\n"));
+    const test_support::ProgramRun bogus = test_support::run_program({VIRUDE_PATH, "--bogus"}, {});
+    EXPECT_EQ(bogus.exit_code, 2);
+    EXPECT_EQ(bogus.err, "virude: unknown option '--bogus'\nUsage: virude [-r SPEC] [-h] [-V]\n");
+    const test_support::ProgramRun mistyped =
+        test_support::run_program({VIRUDE_PATH}, {{"VIRUDE_READER", "SIM"}});
+    EXPECT_EQ(mistyped.exit_code, 2);
+    EXPECT_THAT(mistyped.err, testing::StartsWith("virude: VIRUDE_READER: unknown reader \"SIM\" "
+                                                  "(expected sim[:PATH] or pcsc[:NAME])"));
 }
 
 }  // namespace

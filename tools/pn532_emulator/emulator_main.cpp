@@ -103,7 +103,7 @@ int usage_error(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<felica::LoadedCard> card = felica::LoadedCard{felica::demo_card(), {}};
+    std::optional<felica::LoadedCard> card = felica::LoadedCard{felica::demo_card(), {}, {}, {}};
     std::optional<int> leaves_after;
     pn532::EmulatorSetup setup;
     std::chrono::milliseconds delay{600};

@@ -12,7 +12,6 @@
 #include "ui/qt/dump_box.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/layout.h"
-#include "ui/qt/trace_log.h"
 
 namespace ui {
 
@@ -83,12 +82,9 @@ Form1::Form1(felica::Library& library, QWidget* parent) : QWidget(parent), libra
     }
 
     connect(command_, &QPushButton::clicked, this, &Form1::Command_Click);
-    previous_trace_sink_ = card::set_trace_sink(&log_trace_line);
 }
 
-Form1::~Form1() {
-    card::set_trace_sink(std::move(previous_trace_sink_));
-}
+Form1::~Form1() = default;
 
 bool Form1::TULMNorv(std::span<const std::uint8_t> bytCardIdm,
                      std::span<const std::uint8_t> bytServiceCodeList, std::int16_t intBlocknumber,

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "card/read_view.h"
-#include "card/trace.h"
 #include "felica/library.h"
 
 class QLabel;
@@ -26,8 +25,6 @@ class Form1 final : public QWidget, public card::ReadView {
 
   public:
     // The window uses `library` for every click; the library must outlive the window.
-    // While the window exists, the read command's trace lines go to the "virude.trace"
-    // logging category.
     explicit Form1(felica::Library& library, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -55,7 +52,6 @@ class Form1 final : public QWidget, public card::ReadView {
     std::array<DumpBox*, card::kOutputBoxes.size()> boxes_{};
     QLabel* message_ = nullptr;
     QPushButton* command_ = nullptr;
-    card::TraceSink previous_trace_sink_;
 };
 
 }  // namespace ui

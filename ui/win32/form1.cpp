@@ -5,7 +5,6 @@
 #include "card/read_command.h"
 #include "card/service_dump.h"
 #include "felica/system/utf16.h"
-#include "ui/win32/trace_log.h"
 
 namespace ui::win32 {
 namespace {
@@ -80,16 +79,13 @@ int control_id(std::string_view name) {
     return 0;
 }
 
-Form1::Form1(felica::Library& library) : library_(library) {
-    previous_trace_sink_ = card::set_trace_sink(&log_trace_line);
-}
+Form1::Form1(felica::Library& library) : library_(library) {}
 
 Form1::~Form1() {
     if (window_ != nullptr) {
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);
     }
-    card::set_trace_sink(std::move(previous_trace_sink_));
 }
 
 bool Form1::create(HINSTANCE instance) {

@@ -13,7 +13,6 @@
 #include <string_view>
 
 #include "card/read_view.h"
-#include "card/trace.h"
 #include "felica/library.h"
 #include "ui/form1_controls.h"
 #include "ui/win32/fonts.h"
@@ -29,8 +28,7 @@ int control_id(std::string_view name);
 
 class Form1 final : public card::ReadView {
   public:
-    // The window uses `library` for every click; the library must outlive the window. While
-    // the window exists, the read command's trace lines go to the debug log.
+    // The window uses `library` for every click; the library must outlive the window.
     explicit Form1(felica::Library& library);
     ~Form1() override;
     Form1(const Form1&) = delete;
@@ -68,7 +66,6 @@ class Form1 final : public card::ReadView {
     HWND window_ = nullptr;
     std::array<HWND, kForm1Controls.size()> controls_{};
     Fonts fonts_;
-    card::TraceSink previous_trace_sink_;
 };
 
 }  // namespace ui::win32

@@ -4,15 +4,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "card/messages.h"
 #include "felica/reader_selection.h"
+#include "felica/sim/card_image_file.h"
 #include "pcscd/sandbox.h"
 #include "support/click.h"
 #include "support/program_run.h"
+#include "support/running_program.h"
 #include "tools/vpcd_card/vpcd_card.h"
 
 namespace {
@@ -139,9 +144,15 @@ TEST_F(PcscdTest, NoReaderWithoutPcscdOrWithoutReaders) {
     for (const auto& setting : {std::optional<std::string>(), std::optional<std::string>("pcsc")}) {
         const ProgramRun run = run_dump(setting);
         EXPECT_EQ(run.exit_code, 3);
-        EXPECT_EQ(run.err, message_line(card::kMessageNoReader));
+        EXPECT_THAT(run.err, testing::StartsWith(message_line(card::kMessageNoReader) +
+                                                 "virude-dump: could not open a reader: "));
+        EXPECT_THAT(run.err, HasSubstr("SCARD_E_NO_SERVICE"));
         EXPECT_EQ(run.out, "");
     }
+    // The list says why PC/SC could not be asked.
+    const ProgramRun listed = run_dump(std::nullopt, {"--list-readers"});
+    EXPECT_THAT(listed.err, HasSubstr("virude-dump: PC/SC: service not running "
+                                      "(SCardEstablishContext: SCARD_E_NO_SERVICE)\n"));
     // Then the RC-S380 and libnfc are tried.
     EXPECT_THAT(run_dump(std::nullopt, {"--trace"}).err,
                 testing::ContainsRegex("no reader found \\(PC/SC: SCardEstablishContext: "
@@ -160,7 +171,9 @@ TEST_F(PcscdTest, AsksForTheCardThenPicksTheSlotWithTheCardOrTheOneNamed) {
     expect_click(click(), ClickOutcome::no_card, RwError::timeout);
     const ProgramRun empty = run_dump(std::nullopt);
     EXPECT_EQ(empty.exit_code, 4);
-    EXPECT_EQ(empty.err, message_line(card::kMessageNoCard));
+    EXPECT_EQ(empty.err, message_line(card::kMessageNoCard) +
+                             "virude-dump: no card of system 0x802B answered on PC/SC reader \"" +
+                             slot_name(reader, 0) + "\" (card did not answer in time)\n");
 
     put_card(ReaderModel::rcs300, reader, 1);  // the second slot; the first stays empty
     expect_click(click(), ClickOutcome::success);
@@ -177,6 +190,85 @@ TEST_F(PcscdTest, AsksForTheCardThenPicksTheSlotWithTheCardOrTheOneNamed) {
     EXPECT_EQ(unknown.exit_code, 3);
     EXPECT_THAT(unknown.err, HasSubstr("no reader's name contains \"ACR122\""));
     EXPECT_THAT(unknown.err, HasSubstr(message_line(card::kMessageNoReader)));
+}
+
+// Every slot listed with the spec that chooses it, whether a card is on it and its ATR, and the
+// dialect the reader's name points at; the spec pasted reads the card.
+TEST_F(PcscdTest, ListsEachSlotWithASpecThatReadsIt) {
+    const std::string reader(vpcd_card::friendly_name(ReaderModel::acr122u));
+    put_card(ReaderModel::acr122u, reader, 1);
+    const ProgramRun listed = run_dump(std::nullopt, {"--list-readers"});
+    EXPECT_EQ(listed.exit_code, 0);
+    const std::string empty_slot = slot_name(reader, 0);
+    const std::string card_slot = slot_name(reader, 1);
+    EXPECT_THAT(listed.out, HasSubstr("pcsc:" + empty_slot + "\t" + empty_slot +
+                                      "\tno card, dialect PN532 direct transmit\n"));
+    EXPECT_THAT(listed.out, testing::ContainsRegex("pcsc:" + card_slot + "\t" + card_slot +
+                                                   "\tcard present, ATR 3B( [0-9A-F]{2})+, "
+                                                   "dialect PN532 direct transmit\n"));
+    const ProgramRun read = run_dump(std::nullopt, {"--reader", "pcsc:" + card_slot});
+    EXPECT_EQ(read.exit_code, 0);
+    EXPECT_EQ(read.out, simulated_dump().out);
+}
+
+// --wait reads the card put on the reader two seconds after it began; --watch reads three
+// placements of two cards once each.
+TEST_F(PcscdTest, WaitAndWatchReadTheCardsPutOnTheReader) {
+    const std::string reader(vpcd_card::friendly_name(ReaderModel::rcs300));
+    pcscd_.emplace(reader, kPort);
+    test_support::RunningProgram waiting({VIRUDE_DUMP_PATH, "--wait=20", "-r", "pcsc"}, {});
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(waiting.out(), "");
+    put_card(ReaderModel::rcs300, reader);
+    const ProgramRun waited = waiting.finish(kEventLimit);
+    EXPECT_EQ(waited.exit_code, 0) << waited.err;
+    EXPECT_EQ(waited.out, simulated_dump().out);
+
+    auto other = felica::demo_card();
+    other.idm[7] = 0x77;
+    test_support::RunningProgram watch({VIRUDE_DUMP_PATH, "--watch", "-j", "-r", "pcsc"}, {});
+    const auto documents = [](std::size_t count) {
+        return [count](const std::string& out) {
+            return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= count;
+        };
+    };
+    ASSERT_TRUE(watch.wait_for_output(documents(1), kEventLimit));
+    for (const auto& next : {demo(), std::make_shared<felica::SimulatedCard>(other)}) {
+        std::this_thread::sleep_for(700ms);  // left on the reader: read once
+        card_->remove();
+        ASSERT_TRUE(card_->wait_until([](const vpcd_card::CardStats& s) { return !s.connected; },
+                                      kEventLimit));
+        // Away for longer than a click waits for a card put straight back.
+        std::this_thread::sleep_for(1500ms);
+        card_->replace_card(next);
+        card_->insert();
+        ASSERT_TRUE(pcscd_test::wait_for_card(slot_name(reader, 0), kEventLimit));
+    }
+    ASSERT_TRUE(watch.wait_for_output(documents(3), kEventLimit)) << watch.out();
+    std::this_thread::sleep_for(700ms);
+    watch.interrupt();
+    const ProgramRun watched = watch.finish(kEventLimit);
+    EXPECT_EQ(watched.exit_code, 130);
+    std::istringstream lines(watched.out);
+    std::vector<felica::Idm> idms;
+    for (std::string line; std::getline(lines, line);) {
+        const auto card = felica::parse_card_image(line, "line");
+        ASSERT_TRUE(std::holds_alternative<felica::LoadedCard>(card)) << line;
+        EXPECT_EQ(std::get<felica::LoadedCard>(card).outcome->exit_code, 0);
+        idms.push_back(std::get<felica::LoadedCard>(card).image.idm);
+    }
+    EXPECT_EQ(idms, (std::vector<felica::Idm>{felica::demo_card().idm, felica::demo_card().idm,
+                                              other.idm}));
+
+    // The reader gone (here with the whole service): the watch ends, saying so.
+    test_support::RunningProgram orphaned({VIRUDE_DUMP_PATH, "--watch", "-r", "pcsc"}, {});
+    ASSERT_TRUE(
+        orphaned.wait_for_output([](const std::string& out) { return !out.empty(); }, kEventLimit));
+    card_.reset();
+    pcscd_.reset();
+    const ProgramRun ended = orphaned.finish(kEventLimit);
+    EXPECT_EQ(ended.exit_code, 3);
+    EXPECT_THAT(ended.err, HasSubstr("virude-dump: could not open a reader: PC/SC: "));
 }
 
 TEST_F(PcscdTest, HungPcscdIsAbandonedInTime) {

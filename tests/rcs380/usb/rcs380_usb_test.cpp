@@ -23,6 +23,7 @@ using test_support::run_dump;
 using ::testing::HasSubstr;
 
 constexpr felica::Byte kInCommRf = 0x04;
+constexpr felica::Byte kSetCommandType = 0x2A;  // the first command of opening the reader
 
 UsbSetup with_card(std::vector<port100::FaultRule> faults = {}) {
     UsbSetup setup;
@@ -175,6 +176,12 @@ TEST_F(Rcs380ThroughLibusb, VirudeDumpPrintsWhatTheSimulatedReaderPrints) {
     setup.kernel_driver_bound = true;
     {
         UsbRcs380 reader(setup);
+        // Listed with the spec that chooses it, its bus and device, and nothing sent to it.
+        const ProgramRun listed = run_dump(std::nullopt, {"--list-readers"});
+        EXPECT_EQ(listed.exit_code, 0);
+        EXPECT_THAT(listed.out, HasSubstr("rcs380:1:5\tSony RC-S380/S\tbus 001 device 005\n"));
+        reader.inspect(
+            [](const port100::Port100Model& model) { EXPECT_EQ(model.count(kSetCommandType), 0); });
         for (const std::string setting : {"rcs380", "rcs380:1:5"}) {
             const ProgramRun run = run_dump(setting);
             EXPECT_EQ(run.exit_code, 0) << setting;
@@ -183,7 +190,9 @@ TEST_F(Rcs380ThroughLibusb, VirudeDumpPrintsWhatTheSimulatedReaderPrints) {
         }
         const ProgramRun other = run_dump("rcs380:1:6");
         EXPECT_EQ(other.exit_code, 3);
-        EXPECT_EQ(other.err, "パソリを接続してください。\n");
+        EXPECT_EQ(other.err,
+                  "パソリを接続してください。\nvirude-dump: could not open a reader: no RC-S380 "
+                  "at bus 001 device 006 (see lsusb -d 054c:)\n");
         const ProgramRun traced = run_dump("rcs380", {"--trace"});
         EXPECT_THAT(traced.err, HasSubstr("Opened Sony RC-S380 at bus 001 device 005 (firmware "
                                           "1.11; kernel driver port100 detached)"));
