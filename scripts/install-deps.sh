@@ -1,10 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks, the fuzzing harnesses
-# (clang and its libFuzzer) and the window's screenshot need, when missing.  --windows: those
-# of the Windows cross build and its tests under Wine instead.
+# Installs the Debian packages a purpose needs, when missing:
+#   (none)      the tests: the programs' build, GoogleTest, the benchmarks, the emulated readers
+#               (vsmartcard, umockdev), the fuzzing harnesses (clang and its libFuzzer) and the
+#               window's screenshot (scripts/test.sh, scripts/fuzz.sh, scripts/screenshot.sh)
+#   --demo      building and running the programs alone (scripts/demo.sh)
+#   --deb       building and checking the Debian packages (scripts/deb.sh, scripts/test-deb.sh)
+#   --windows   the Windows cross build and its tests under Wine (scripts/windows.sh)
 set -euo pipefail
 
-if [[ "${1:-}" == "--windows" ]]; then
+# The programs' build, and what they need to run: the window's Japanese font, and the PC/SC
+# service with its CCID driver for PC/SC readers.
+build=(
+    g++ cmake ninja-build pkg-config
+    # The manual pages' tool.
+    scdoc
+    nlohmann-json3-dev qt6-base-dev libnfc-dev libpcsclite-dev libusb-1.0-0-dev
+)
+programs=("${build[@]}" fonts-ipafont-gothic pcscd libccid)
+
+case "${1:-}" in
+--windows)
     packages=(
         cmake ninja-build
         # MinGW-w64 with POSIX threads (std::thread), and GoogleTest's sources to build for it.
@@ -17,21 +32,34 @@ if [[ "${1:-}" == "--windows" ]]; then
         # The installer and the zip.
         nsis zip
     )
-else
+    ;;
+--demo)
+    packages=("${programs[@]}")
+    ;;
+--deb)
+    # dpkg-dev: dpkg-buildflags, dpkg-shlibdeps (with file) and dpkg-scanpackages; the window's
+    # font, which the package virude depends on, for installing it in the test.
+    packages=("${build[@]}" fonts-ipafont-gothic dpkg-dev file lintian appstream
+        desktop-file-utils)
+    ;;
+"")
     packages=(
-        g++ cmake ninja-build pkg-config
-        # The manual pages' tool, and bash-completion for the completion's test.
-        scdoc bash-completion
+        "${programs[@]}"
         libgtest-dev libgmock-dev libbenchmark-dev
-        nlohmann-json3-dev
-        qt6-base-dev fonts-ipafont-gothic
+        # bash-completion for the completion's test.
+        bash-completion
         xvfb xdotool imagemagick
-        libnfc-dev libnfc-bin
-        pcscd libccid libpcsclite-dev vsmartcard-vpcd pcsc-tools
-        libusb-1.0-0-dev umockdev libumockdev-dev
+        libnfc-bin
+        vsmartcard-vpcd pcsc-tools
+        umockdev libumockdev-dev
         clang libclang-rt-14-dev
     )
-fi
+    ;;
+*)
+    echo "usage: scripts/install-deps.sh [--demo | --deb | --windows]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -43,9 +71,10 @@ done
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}" >&2
     export DEBIAN_FRONTEND=noninteractive
-    # Installing pcscd must not start it: the PC/SC tests run their own pcscd in a private
-    # namespace, and one on the host would hold the readers that libnfc wants.
-    if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+    # Installing pcscd must not start it for the tests: they run their own pcscd in a private
+    # namespace, and one on the host would hold the readers that libnfc wants. A demo keeps
+    # Debian's default (the service starts when a program asks for it).
+    if [[ -z "${1:-}" && ! -e /usr/sbin/policy-rc.d ]]; then
         printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
         chmod 755 /usr/sbin/policy-rc.d
         trap 'rm -f /usr/sbin/policy-rc.d' EXIT

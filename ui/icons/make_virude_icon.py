@@ -11,6 +11,7 @@ import zlib
 
 SIZE = 32  # the drawing's own grid; other sizes scale it
 ICON_SIZES = (16, 32, 48, 256)
+THEME_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
 TILE_TOP = (0x2A, 0x8C, 0x9E)
 TILE_BOTTOM = (0x16, 0x4E, 0x66)
@@ -115,13 +116,19 @@ def ico(images):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     images = []
-    for size in ICON_SIZES:
+    for size in sorted(set(ICON_SIZES + THEME_SIZES)):
         rows = draw(size)
         if size == SIZE:
             with open(os.path.join(here, "virude.png"), "wb") as f:
                 f.write(png(SIZE, SIZE, rows))
-        data = png(size, size, rows) if size >= 256 else bmp_entry(size, rows)
-        images.append((size, data, 24))
+        if size in THEME_SIZES:
+            folder = os.path.join(here, "hicolor", f"{size}x{size}")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "virude.png"), "wb") as f:
+                f.write(png(size, size, rows))
+        if size in ICON_SIZES:
+            data = png(size, size, rows) if size >= 256 else bmp_entry(size, rows)
+            images.append((size, data, 24))
     with open(os.path.join(here, "virude.ico"), "wb") as f:
         f.write(ico(images))
     print(os.path.join(here, "virude.ico"))
